@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the tests and the Wine runs need.
+# Idempotent and quiet: when everything is already there it prints nothing.
+set -euo pipefail
+
+packages=(
+  build-essential cmake git
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
+  wine wine64 xvfb xauth x11-utils imagemagick
+  fonts-wqy-microhei fonts-dejavu-core
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+echo "setup: installing ${missing[*]}" >&2
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
