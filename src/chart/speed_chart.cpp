@@ -5,8 +5,13 @@ namespace tessivo {
 
 void SpeedChart::recordSample(std::uint64_t totalRead, std::uint64_t totalWrite,
                               std::vector<NameRate> topList) {
-  liveSamples.push_back(ChartSample{totalRead, totalWrite, std::move(topList)});
-  while (liveSamples.size() > liveCapacity) liveSamples.pop_front();
+  ChartSample s{totalRead, totalWrite, {}};
+  for (const NameRate& n : topList) s.contributors.push_back({names.intern(n.name), n.readRate, n.writeRate});
+  liveSamples.push_back(std::move(s));
+  while (liveSamples.size() > liveCapacity) {
+    for (const Contributor& c : liveSamples.front().contributors) names.release(c.nameId);
+    liveSamples.pop_front();
+  }
   repaint();
 }
 void SpeedChart::setRange(ChartRange range) { rangeMode = range; }

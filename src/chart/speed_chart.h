@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "chart/canvas.h"
+#include "chart/chart_sample.h"
 #include "chart/chart_surface.h"
 #include "core/types.h"
 
@@ -39,6 +40,9 @@ class SpeedChart {
   std::deque<ChartSample> liveSamples;    // index 0 is the oldest
   std::deque<ChartSample> minuteSamples;  // index 0 is the oldest
   MinuteAccumulator minuteAccumulator;
+  NamePool names;  // the contributors' names of both queues
+
+  std::u16string_view contributorName(const Contributor& c) const { return names.name(c.nameId); }
 
   // ---- view state ----
   ChartRange rangeMode = ChartRange::Live;

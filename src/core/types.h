@@ -62,13 +62,6 @@ struct ProcessRow {
   std::uint64_t writeRate = 0;
 };
 
-// One item of the rate history.
-struct ChartSample {
-  std::uint64_t readRate = 0;
-  std::uint64_t writeRate = 0;
-  std::vector<NameRate> contributors;  // at most ten, largest read + write first
-};
-
 enum class ChartRange : std::int32_t { Live = 0, Hour1 = 1, Hour24 = 2, Full = 3 };
 
 // Shown for a process the system reports without a name.
