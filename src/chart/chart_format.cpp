@@ -51,7 +51,9 @@ std::u16string formatDuration(float seconds) {
 
 std::u16string formatTimeOffset(float secondsBeforeNewest) {
   if (secondsBeforeNewest <= 0.5f) return u"现在";
-  return u"-" + formatDuration(secondsBeforeNewest);
+  std::u16string text = u"-";
+  text += formatDuration(secondsBeforeNewest);
+  return text;
 }
 
 }  // namespace tessivo

@@ -301,7 +301,9 @@ void SpeedChart::drawSharePanel(Canvas& canvas, std::int32_t index, float left, 
   const float y = py + 10.0f;
   if (canvas.hasFormat(TextFormat::TableHead)) {
     const float age = static_cast<float>(itemCount - 1 - index) * itemSecondsOf(*this);
-    canvas.text(u"合计  " + formatTimeOffset(age), TextFormat::TableHead, TextAlign::Leading,
+    std::u16string total = u"合计  ";
+    total += formatTimeOffset(age);
+    canvas.text(total, TextFormat::TableHead, TextAlign::Leading,
                 ParagraphAlign::Near, {nameLeft, y, nameRight, y + kRowHeight}, Brush::TableText);
   }
   if (canvas.hasFormat(TextFormat::Mono)) {
