@@ -1,0 +1,26 @@
+// Buffers one refresh uses and the next one reuses, so that a steady-state refresh keeps
+// its strings' and vectors' capacity instead of allocating them again.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "core/types.h"
+#include "sampling/row_builder.h"
+#include "sampling/text_index.h"
+
+namespace tessivo {
+
+struct RefreshScratch {
+  std::vector<ProcessSample> samples;
+  std::vector<ProcessActivity> activities;
+  std::vector<std::uint32_t> livePids;    // ascending, as the activities are
+  std::vector<std::uint32_t> reusedPids;  // identifiers that now belong to a new process
+  TextIndex topNames;                     // exact names of the active processes
+  std::vector<NameRate> topSums;          // per topNames number (name left empty)
+  std::vector<std::uint32_t> topOrder;    // topNames numbers, busiest first
+  RowBuilder rowBuilder;
+  std::vector<ProcessRow> spareRows;      // the rows of an earlier refresh, rebuilt in place
+};
+
+}  // namespace tessivo
