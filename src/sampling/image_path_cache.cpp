@@ -1,0 +1,34 @@
+#include "sampling/image_path_cache.h"
+
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+namespace tessivo {
+
+const std::u16string& ImagePathCache::pathOf(std::uint32_t pid, ProcessSystem& system) {
+  auto found = paths.find(pid);
+  if (found != paths.end()) return found->second;
+  // The idle and system processes cannot be opened; don't ask.
+  std::u16string path = (pid == 0 || pid == 4) ? std::u16string() : system.imagePath(pid);
+  return paths.emplace(pid, std::move(path)).first->second;
+}
+
+void ImagePathCache::retainOnly(std::span<const std::uint32_t> livePids) {
+  std::span<const std::uint32_t> sorted = livePids;
+  std::vector<std::uint32_t> sortedCopy;
+  if (!std::is_sorted(livePids.begin(), livePids.end())) {
+    sortedCopy.assign(livePids.begin(), livePids.end());
+    std::sort(sortedCopy.begin(), sortedCopy.end());
+    sorted = sortedCopy;
+  }
+  for (auto it = paths.begin(); it != paths.end();) {
+    if (std::binary_search(sorted.begin(), sorted.end(), it->first)) {
+      ++it;
+    } else {
+      it = paths.erase(it);
+    }
+  }
+}
+
+}  // namespace tessivo

@@ -1,0 +1,114 @@
+#include "sampling/io_tracker.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace tessivo {
+
+namespace {
+
+// Far beyond any device, and low enough that llround of a value near it stays defined.
+constexpr std::uint64_t kMaxRate = std::uint64_t{1} << 62;
+
+std::uint64_t minus(std::uint64_t now, std::uint64_t before) { return now >= before ? now - before : 0; }
+
+// bytes * 1000 / dtMs with truncation, without the wrap of the plain product.
+std::uint64_t perSecond(std::uint64_t bytes, std::uint64_t dtMs) {
+  const std::uint64_t whole = bytes / dtMs;
+  const std::uint64_t rest = bytes % dtMs;
+  if (whole >= kMaxRate / 1000) return kMaxRate;
+  if (rest > std::numeric_limits<std::uint64_t>::max() / 1000) {
+    // Only for intervals of hundreds of millennia: a fraction of a byte per second.
+    return whole * 1000 + static_cast<std::uint64_t>(static_cast<double>(rest) * 1000.0 / static_cast<double>(dtMs));
+  }
+  return std::min(whole * 1000 + rest * 1000 / dtMs, kMaxRate);
+}
+
+std::uint64_t smooth(std::uint64_t instant, std::uint64_t old, double weight) {
+  const double oldRate = static_cast<double>(old);
+  return static_cast<std::uint64_t>(std::llround((static_cast<double>(instant) - oldRate) * weight + oldRate));
+}
+
+}  // namespace
+
+std::vector<ProcessActivity> IoTracker::update(const std::vector<ProcessSample>& samples, std::uint64_t nowMs) {
+  std::vector<ProcessActivity> out;
+  update(samples, nowMs, out);
+  return out;
+}
+
+void IoTracker::update(const std::vector<ProcessSample>& samples, std::uint64_t nowMs,
+                       std::vector<ProcessActivity>& out, std::vector<std::uint32_t>* reusedPids) {
+  if (reusedPids != nullptr) reusedPids->clear();
+  // Work in pid order directly, so the activities (and their strings) never move once written;
+  // equal pids keep the snapshot's order.
+  order_.resize(samples.size());
+  for (std::size_t i = 0; i < samples.size(); ++i) order_[i] = {samples[i].pid, static_cast<std::uint32_t>(i)};
+  std::sort(order_.begin(), order_.end());
+
+  out.resize(samples.size());
+  const bool cumulative = countMode == CountMode::SystemCumulative;
+  for (std::size_t n = 0; n < order_.size(); ++n) {
+    const ProcessSample& sample = samples[order_[n].second];
+    ProcessActivity& activity = out[n];
+    activity.pid = sample.pid;
+    activity.name.assign(sample.name);
+
+    auto [stateAt, firstSeen] = rateStates.try_emplace(sample.pid);
+    RateState& state = stateAt->second;
+    if (!firstSeen && sample.createTime != 0 && state.createTime != 0 && sample.createTime != state.createTime) {
+      // The system gave a departed process's identifier to a new one: measure the new
+      // process from its own first sample, not against the old one's counters.
+      state = RateState{};
+      baselines.erase(sample.pid);
+      firstSeen = true;
+      if (reusedPids != nullptr) reusedPids->push_back(sample.pid);
+    }
+
+    if (cumulative) {
+      activity.counters = sample.counters;
+    } else {
+      auto [baseAt, newBaseline] = baselines.try_emplace(sample.pid, sample.counters);
+      const IoCounters& base = baseAt->second;
+      const IoCounters& c = sample.counters;
+      if (newBaseline) {
+        activity.counters = IoCounters{};
+      } else {
+        activity.counters = IoCounters{minus(c.readOps, base.readOps),     minus(c.writeOps, base.writeOps),
+                                       minus(c.otherOps, base.otherOps),   minus(c.readBytes, base.readBytes),
+                                       minus(c.writeBytes, base.writeBytes), minus(c.otherBytes, base.otherBytes)};
+      }
+    }
+
+    activity.readRate = 0;
+    activity.writeRate = 0;
+    if (!firstSeen && nowMs > state.lastTickMs) {
+      const std::uint64_t dt = nowMs - state.lastTickMs;
+      const double weight = std::min(static_cast<double>(dt) / 4000.0, 1.0);
+      const std::uint64_t instRead = perSecond(minus(sample.counters.readBytes, state.lastCounters.readBytes), dt);
+      const std::uint64_t instWrite = perSecond(minus(sample.counters.writeBytes, state.lastCounters.writeBytes), dt);
+      state.readRate = smooth(instRead, state.readRate, weight);
+      state.writeRate = smooth(instWrite, state.writeRate, weight);
+      activity.readRate = state.readRate;
+      activity.writeRate = state.writeRate;
+    }
+
+    state.lastCounters = sample.counters;
+    state.lastTickMs = nowMs;
+    if (sample.createTime != 0) state.createTime = sample.createTime;
+  }
+}
+
+void IoTracker::clear() {
+  baselines.clear();
+  rateStates.clear();
+}
+
+void IoTracker::setCountMode(CountMode mode) {
+  if (mode == countMode) return;
+  countMode = mode;
+  clear();
+}
+
+}  // namespace tessivo
