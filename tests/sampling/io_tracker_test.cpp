@@ -1,0 +1,113 @@
+#include "sampling/io_tracker.h"
+
+#include <gtest/gtest.h>
+
+namespace tessivo {
+namespace {
+
+ProcessSample sample(std::uint32_t pid, std::uint64_t readBytes, std::uint64_t writeBytes = 0,
+                     std::uint64_t createTime = 0) {
+  ProcessSample s;
+  s.pid = pid;
+  s.name = u"p.exe";
+  s.counters = IoCounters{readBytes / 100, writeBytes / 100, 3, readBytes, writeBytes, 7};
+  s.createTime = createTime;
+  return s;
+}
+
+// One process reading `readBytes` in total at each of the given clock values.
+std::vector<std::uint64_t> readRates(IoTracker& t, std::vector<std::pair<std::uint64_t, std::uint64_t>> steps) {
+  std::vector<std::uint64_t> rates;
+  for (auto [now, bytes] : steps) rates.push_back(t.update({sample(5, bytes)}, now)[0].readRate);
+  return rates;
+}
+
+TEST(IoTracker, SmoothsByElapsedTime) {
+  IoTracker t;
+  EXPECT_EQ(readRates(t, {{1000, 0}, {1333, 333'000}, {1666, 666'000}}),
+            (std::vector<std::uint64_t>{0, 83'250, 159'569}));
+  // A gap of 4000 ms or more counts fully; the instantaneous speed truncates (2469135.6).
+  EXPECT_EQ(readRates(t, {{6666, 666'000 + 12'345'678}})[0], 2'469'135u);
+  EXPECT_EQ(readRates(t, {{10'666, 666'000 + 12'345'678 + 4000}})[0], 1000u);
+  // No time passed: 0 now, and the next refresh continues from the kept state.
+  IoTracker u;
+  EXPECT_EQ(readRates(u, {{0, 0}, {333, 333'000}, {333, 333'000}, {666, 666'000}}),
+            (std::vector<std::uint64_t>{0, 83'250, 0, 159'569}));
+  // Write speed likewise; a counter that went down gives 0, never a wrapped amount.
+  IoTracker w;
+  w.update({sample(1, 0, 4000)}, 0);
+  EXPECT_EQ(w.update({sample(1, 0, 8000)}, 4000)[0].writeRate, 1000u);
+  EXPECT_EQ(w.update({sample(1, 0, 100)}, 8000)[0].writeRate, 0u);
+  // An absurd jump does not wrap around to a small speed.
+  w.update({sample(2, 0)}, 8000);
+  EXPECT_EQ(w.update({sample(2, std::uint64_t{1} << 62)}, 12'000)[0].readRate, std::uint64_t{1} << 60);
+}
+
+TEST(IoTracker, RunDeltaCountsFromFirstSight) {
+  IoTracker t;
+  auto first = t.update({sample(9, 10u << 20, 500), sample(3, 100)}, 0);
+  ASSERT_EQ(first.size(), 2u);
+  EXPECT_EQ(first[0].pid, 3u);  // sorted by pid
+  EXPECT_EQ(first[1].counters, IoCounters{});
+  EXPECT_EQ(first[1].readRate, 0u);
+  EXPECT_EQ(first[1].name, u"p.exe");
+  auto later = t.update({sample(9, (10u << 20) + 4000, 400)}, 4000);
+  EXPECT_EQ(later[0].counters, (IoCounters{40, 0, 0, 4000, 0, 0}));  // write below baseline: 0
+  EXPECT_EQ(later[0].readRate, 1000u);
+  // Any value other than 1 behaves as RunDelta.
+  t.countMode = static_cast<CountMode>(7);
+  EXPECT_EQ(t.update({sample(9, (10u << 20) + 8000)}, 8000)[0].counters.readBytes, 8000u);
+}
+
+TEST(IoTracker, ModeChangesAndClearRestart) {
+  IoTracker t;
+  t.update({sample(1, 1000)}, 0);
+  EXPECT_EQ(t.update({sample(1, 5000)}, 4000)[0].readRate, 1000u);
+  t.setCountMode(CountMode::RunDelta);  // same mode: nothing forgotten
+  EXPECT_EQ(t.update({sample(1, 9000)}, 8000)[0].counters.readBytes, 8000u);
+  t.setCountMode(CountMode::SystemCumulative);
+  EXPECT_TRUE(t.baselines.empty());
+  auto cumulative = t.update({sample(1, 13'000)}, 12'000);
+  EXPECT_EQ(cumulative[0].counters.readBytes, 13'000u);
+  EXPECT_EQ(cumulative[0].readRate, 0u);
+  EXPECT_TRUE(t.baselines.empty());  // not used in this mode
+  EXPECT_EQ(t.update({sample(1, 17'000)}, 16'000)[0].readRate, 1000u);
+  t.setCountMode(CountMode::RunDelta);
+  auto back = t.update({sample(1, 21'000)}, 20'000);
+  EXPECT_EQ(back[0].counters, IoCounters{});
+  EXPECT_EQ(back[0].readRate, 0u);
+  t.clear();
+  EXPECT_EQ(t.countMode, CountMode::RunDelta);
+  EXPECT_TRUE(t.rateStates.empty());
+  EXPECT_EQ(t.update({sample(1, 25'000)}, 24'000)[0].readRate, 0u);
+}
+
+TEST(IoTracker, ReusedIdentifierStartsAfresh) {
+  IoTracker t;
+  std::vector<ProcessActivity> out;
+  std::vector<std::uint32_t> reused;
+  t.update({sample(100, 50'000, 0, 111)}, 0, out, &reused);
+  t.update({sample(100, 60'000, 0, 111)}, 4000, out, &reused);
+  EXPECT_EQ(out[0].readRate, 2500u);
+  t.update({sample(100, 2000, 0, 222)}, 8000, out, &reused);  // a new process got pid 100
+  EXPECT_EQ(reused, std::vector<std::uint32_t>{100});
+  EXPECT_EQ(out[0].counters, IoCounters{});
+  EXPECT_EQ(out[0].readRate, 0u);
+  t.update({sample(100, 6000, 0, 222)}, 12'000, out, &reused);
+  EXPECT_TRUE(reused.empty());
+  EXPECT_EQ(out[0].counters.readBytes, 4000u);
+  EXPECT_EQ(out[0].readRate, 1000u);
+  // Unknown creation time is never a reuse; the same process after an empty snapshot continues.
+  t.update({sample(100, 10'000, 0, 0)}, 16'000, out, &reused);
+  EXPECT_TRUE(reused.empty());
+  EXPECT_EQ(out[0].counters.readBytes, 8000u);
+  t.update({}, 20'000, out, &reused);
+  EXPECT_TRUE(out.empty());
+  t.update({sample(100, 18'000, 0, 222)}, 24'000, out, &reused);
+  EXPECT_TRUE(reused.empty());
+  EXPECT_EQ(out[0].counters.readBytes, 16'000u);
+  EXPECT_EQ(out[0].readRate, 1000u);  // 8000 bytes over 8000 ms, weight 1
+}
+
+}  // namespace
+}  // namespace tessivo

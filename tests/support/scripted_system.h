@@ -1,0 +1,108 @@
+// A process system whose processes, counters and clock a test or benchmark chooses.
+// Portable and header-only: native tests, benchmarks and a Windows test build of the
+// program all use it in place of the real one.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "core/types.h"
+#include "sampling/process_system.h"
+
+namespace tessivo::testing {
+
+struct ScriptedProcess {
+  std::uint32_t pid = 0;
+  std::u16string name;
+  std::u16string imagePath;  // empty: the path cannot be obtained
+  std::uint64_t createTime = 0;
+  IoCounters counters;  // what the next snapshot reports
+  IoCounters perTick;   // added to counters at every step of the script
+};
+
+class ScriptedSystem : public ProcessSystem {
+ public:
+  std::vector<ScriptedProcess> processes;  // in the order the system lists them
+  std::uint64_t clockMs = 10'000;
+  std::uint64_t stepMs = 333;
+  // When set, every snapshot after the first is one step later than the one before:
+  // counters have grown by perTick and the clock by stepMs.
+  bool advanceOnRead = true;
+  // The next this many snapshots fail (come back empty); time passes for them all the same.
+  int failReads = 0;
+
+  std::uint64_t readCount = 0;
+  std::uint64_t imagePathCalls = 0;
+  std::unordered_map<std::uint32_t, std::uint64_t> imagePathCallsByPid;
+
+  ScriptedProcess& add(std::uint32_t pid, std::u16string name, std::u16string imagePath = {},
+                       std::uint64_t createTime = 0) {
+    ScriptedProcess p;
+    p.pid = pid;
+    p.name = std::move(name);
+    p.imagePath = std::move(imagePath);
+    p.createTime = createTime;
+    processes.push_back(std::move(p));
+    return processes.back();
+  }
+
+  ScriptedProcess* find(std::uint32_t pid) {
+    auto it = std::find_if(processes.begin(), processes.end(), [pid](const ScriptedProcess& p) { return p.pid == pid; });
+    return it == processes.end() ? nullptr : &*it;
+  }
+
+  void remove(std::uint32_t pid) {
+    processes.erase(std::remove_if(processes.begin(), processes.end(),
+                                   [pid](const ScriptedProcess& p) { return p.pid == pid; }),
+                    processes.end());
+  }
+
+  // One step of the script: every counter grows by its perTick, the clock by stepMs.
+  void advance() {
+    clockMs += stepMs;
+    for (ScriptedProcess& p : processes) {
+      IoCounters& c = p.counters;
+      const IoCounters& d = p.perTick;
+      c.readOps += d.readOps;
+      c.writeOps += d.writeOps;
+      c.otherOps += d.otherOps;
+      c.readBytes += d.readBytes;
+      c.writeBytes += d.writeBytes;
+      c.otherBytes += d.otherBytes;
+    }
+  }
+
+  void readSnapshot(std::vector<ProcessSample>& out) override {
+    ++readCount;
+    if (advanceOnRead && readCount > 1) advance();
+    if (failReads > 0) {
+      --failReads;
+      out.clear();
+      return;
+    }
+    out.resize(processes.size());
+    for (std::size_t i = 0; i < processes.size(); ++i) {
+      const ScriptedProcess& p = processes[i];
+      ProcessSample& s = out[i];
+      s.pid = p.pid;
+      s.name.assign(p.name);  // reuses the sample's storage, as the real walk does
+      s.counters = p.counters;
+      s.createTime = p.createTime;
+    }
+  }
+
+  std::u16string imagePath(std::uint32_t pid) override {
+    ++imagePathCalls;
+    ++imagePathCallsByPid[pid];
+    const ScriptedProcess* p = find(pid);
+    return p == nullptr ? std::u16string() : p->imagePath;
+  }
+
+  std::uint64_t nowMs() override { return clockMs; }
+};
+
+}  // namespace tessivo::testing
