@@ -27,6 +27,15 @@ struct ChartSample {
 // Reference-counted interned names: a name lives while some item refers to it.
 class NamePool {
  public:
+  NamePool() = default;
+  // The index holds views into the entries' own texts, so a copy must index its
+  // own texts rather than the original's.
+  NamePool(const NamePool& other);
+  NamePool& operator=(const NamePool& other);
+  NamePool(NamePool&&) noexcept = default;
+  NamePool& operator=(NamePool&&) noexcept = default;
+  ~NamePool() = default;
+
   std::uint32_t intern(std::u16string_view name);  // adds one reference
   void release(std::uint32_t id);                  // drops one reference
   std::u16string_view name(std::uint32_t id) const;
@@ -40,6 +49,8 @@ class NamePool {
   std::deque<Entry> entries_;  // a deque: entries never move, so index_'s views stay valid
   std::vector<std::uint32_t> freeIds_;
   std::unordered_map<std::u16string_view, std::uint32_t> index_;  // views into entries_' texts
+
+  void rebuildIndex();
 };
 
 }  // namespace tessivo

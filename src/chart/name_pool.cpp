@@ -2,6 +2,23 @@
 
 namespace tessivo {
 
+NamePool::NamePool(const NamePool& other) : entries_(other.entries_), freeIds_(other.freeIds_) { rebuildIndex(); }
+
+NamePool& NamePool::operator=(const NamePool& other) {
+  if (this != &other) {
+    entries_ = other.entries_;
+    freeIds_ = other.freeIds_;
+    rebuildIndex();
+  }
+  return *this;
+}
+
+void NamePool::rebuildIndex() {
+  index_.clear();
+  for (std::size_t id = 0; id < entries_.size(); ++id)
+    if (entries_[id].refs > 0) index_.emplace(std::u16string_view(entries_[id].text), static_cast<std::uint32_t>(id));
+}
+
 std::uint32_t NamePool::intern(std::u16string_view name) {
   if (auto it = index_.find(name); it != index_.end()) {
     ++entries_[it->second].refs;

@@ -1,41 +1,310 @@
-// PLACEHOLDER: minimal bodies so the tree links; replaced by the real chart model.
+// The chart's rate history, its view state and the mouse operations that change it.
 #include "chart/speed_chart.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
 
 namespace tessivo {
 
-void SpeedChart::recordSample(std::uint64_t totalRead, std::uint64_t totalWrite,
-                              std::vector<NameRate> topList) {
-  ChartSample s{totalRead, totalWrite, {}};
-  for (const NameRate& n : topList) s.contributors.push_back({names.intern(n.name), n.readRate, n.writeRate});
-  liveSamples.push_back(std::move(s));
-  while (liveSamples.size() > liveCapacity) {
-    for (const Contributor& c : liveSamples.front().contributors) names.release(c.nameId);
-    liveSamples.pop_front();
+namespace {
+
+constexpr std::int32_t kMinIntervalMs = 50;
+constexpr std::int32_t kMaxIntervalMs = 10000;
+constexpr std::int32_t kDefaultIntervalMs = 333;
+constexpr std::int32_t kMinRetentionHours = 1;
+constexpr std::int32_t kMaxRetentionHours = 720;
+constexpr std::size_t kMaxContributors = 10;
+
+// Plot margins of the chart window, in pixels.
+constexpr std::int32_t kPlotLeft = 64;
+constexpr std::int32_t kPlotRightMargin = 16;
+
+// Speeds never come near 2^64 in practice, but a wrapped sum would put a
+// near-idle name first, so the ranking saturates instead.
+std::uint64_t rankOf(std::uint64_t read, std::uint64_t write) {
+  const std::uint64_t sum = read + write;
+  return sum < read ? std::numeric_limits<std::uint64_t>::max() : sum;
+}
+
+bool isKnownRange(ChartRange range) {
+  switch (range) {
+    case ChartRange::Live:
+    case ChartRange::Hour1:
+    case ChartRange::Hour24:
+    case ChartRange::Full:
+      return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+// ---- rate history ----
+
+void SpeedChart::releaseNames(const ChartSample& sample) {
+  for (const Contributor& c : sample.contributors) names.release(c.nameId);
+}
+
+void SpeedChart::trimQueue(std::deque<ChartSample>& queue, std::uint64_t capacity) {
+  while (queue.size() > capacity) {
+    releaseNames(queue.front());
+    queue.pop_front();
+  }
+}
+
+void SpeedChart::clearHistory() {
+  for (const ChartSample& s : liveSamples) releaseNames(s);
+  for (const ChartSample& s : minuteSamples) releaseNames(s);
+  liveSamples.clear();
+  minuteSamples.clear();
+  minuteAccumulator = MinuteAccumulator{};
+}
+
+bool SpeedChart::closeMinuteIfDue() {
+  MinuteAccumulator& acc = minuteAccumulator;
+  if (acc.tickCount < ticksPerMinute) return false;
+
+  const auto n = static_cast<std::uint64_t>(acc.tickCount);
+  ChartSample minute{acc.readSum / n, acc.writeSum / n, {}};
+
+  // Every name is averaged over the whole minute, not over the refreshes it appeared in.
+  struct Ranked {
+    const std::u16string* name;
+    std::uint64_t readRate;
+    std::uint64_t writeRate;
+  };
+  std::vector<Ranked> ranked;
+  ranked.reserve(acc.nameSums.size());
+  for (const auto& [name, sums] : acc.nameSums) ranked.push_back({&name, sums.readSum / n, sums.writeSum / n});
+
+  // Equal sums are ordered by name so that which names survive the cut does not
+  // depend on the hash map's walk order.
+  const auto larger = [](const Ranked& a, const Ranked& b) {
+    const std::uint64_t ra = rankOf(a.readRate, a.writeRate);
+    const std::uint64_t rb = rankOf(b.readRate, b.writeRate);
+    if (ra != rb) return ra > rb;
+    return *a.name < *b.name;
+  };
+  const std::size_t kept = std::min(ranked.size(), kMaxContributors);
+  std::partial_sort(ranked.begin(), ranked.begin() + static_cast<std::ptrdiff_t>(kept), ranked.end(), larger);
+
+  minute.contributors.reserve(kept);
+  for (std::size_t i = 0; i < kept; ++i)
+    minute.contributors.push_back({names.intern(*ranked[i].name), ranked[i].readRate, ranked[i].writeRate});
+
+  minuteSamples.push_back(std::move(minute));
+  trimQueue(minuteSamples, minuteCapacity);
+
+  acc.tickCount = 0;
+  acc.readSum = 0;
+  acc.writeSum = 0;
+  acc.nameSums.clear();
+  return true;
+}
+
+void SpeedChart::recordSample(std::uint64_t totalRead, std::uint64_t totalWrite, std::vector<NameRate> topList) {
+  // An item names at most ten contributors; a longer list (largest first) is cut
+  // rather than letting the history's memory grow with it.
+  if (topList.size() > kMaxContributors) topList.resize(kMaxContributors);
+
+  MinuteAccumulator& acc = minuteAccumulator;
+  acc.tickCount += 1;
+  acc.readSum += totalRead;
+  acc.writeSum += totalWrite;
+  for (const NameRate& entry : topList) {
+    auto it = acc.nameSums.find(entry.name);
+    if (it == acc.nameSums.end()) it = acc.nameSums.try_emplace(entry.name).first;
+    it->second.readSum += entry.readRate;
+    it->second.writeSum += entry.writeRate;
+  }
+
+  const bool closedMinute = closeMinuteIfDue();
+
+  ChartSample live{totalRead, totalWrite, {}};
+  live.contributors.reserve(topList.size());
+  for (const NameRate& entry : topList)
+    live.contributors.push_back({names.intern(entry.name), entry.readRate, entry.writeRate});
+  liveSamples.push_back(std::move(live));
+  trimQueue(liveSamples, liveCapacity);
+
+  // An altered view moves its pan with every new item so the same items stay on screen.
+  if (viewAltered) {
+    const bool newItem = rangeMode == ChartRange::Live ? liveSamples.size() > 1
+                                                       : closedMinute && minuteSamples.size() > 1;
+    if (newItem) viewPan = clampPan(viewPan + 1.0f);
   }
   repaint();
 }
-void SpeedChart::setRange(ChartRange range) { rangeMode = range; }
-void SpeedChart::setSampleInterval(std::int32_t intervalMs) { sampleIntervalMs = intervalMs; }
-void SpeedChart::setRetentionHours(std::int32_t hours) { retentionHours = hours; }
-void SpeedChart::recomputeCapacities() {}
-void SpeedChart::resetView() {}
-float SpeedChart::defaultSpan() const { return 240.0f; }
-float SpeedChart::clampPan(float p) const { return p; }
-const std::deque<ChartSample>& SpeedChart::shownQueue() const { return liveSamples; }
-std::int32_t SpeedChart::itemCount() const { return static_cast<std::int32_t>(liveSamples.size()); }
-float SpeedChart::itemSeconds() const { return 0.333f; }
-float SpeedChart::effectiveSpan() const { return viewSpan; }
-float SpeedChart::maxSpan() const { return 240.0f; }
-float SpeedChart::maxPan() const { return 0.0f; }
-float SpeedChart::rightIndex() const { return 0.0f; }
-float SpeedChart::leftIndex() const { return 0.0f; }
-bool SpeedChart::mouseMove(std::int32_t, std::int32_t, std::int32_t) { return false; }
-void SpeedChart::buttonDown(std::int32_t, std::int32_t) {}
-bool SpeedChart::buttonUp() { return false; }
-void SpeedChart::doubleClick() {}
-void SpeedChart::mouseLeave() {}
-void SpeedChart::captureLost() {}
-void SpeedChart::zoomAt(std::int32_t, std::int32_t, std::int32_t) {}
+
+void SpeedChart::setSampleInterval(std::int32_t intervalMs) {
+  const std::int32_t clamped = std::clamp(intervalMs, kMinIntervalMs, kMaxIntervalMs);
+  if (clamped == sampleIntervalMs) return;
+  sampleIntervalMs = clamped;
+  recomputeCapacities();
+  // Items carry no time of their own: after a change of interval their positions
+  // would lie about their age, so the history starts over.
+  clearHistory();
+  hoverActive = false;
+  resetView();
+  repaint();
+}
+
+void SpeedChart::setRetentionHours(std::int32_t hours) {
+  const std::int32_t clamped = std::clamp(hours, kMinRetentionHours, kMaxRetentionHours);
+  if (clamped == retentionHours) return;
+  retentionHours = clamped;
+  recomputeCapacities();
+  trimQueue(minuteSamples, minuteCapacity);
+  resetView();
+  repaint();
+}
+
+void SpeedChart::recomputeCapacities() {
+  if (sampleIntervalMs <= 0) sampleIntervalMs = kDefaultIntervalMs;
+  liveCapacity = std::max<std::uint64_t>(16, static_cast<std::uint64_t>(80000 / sampleIntervalMs));
+  ticksPerMinute = std::max<std::int32_t>(1, 60000 / sampleIntervalMs);
+  // A negative retention written straight into the member must not become a huge capacity.
+  minuteCapacity = static_cast<std::uint64_t>(std::max(retentionHours, 0)) * 3600 / 60;
+  trimQueue(liveSamples, liveCapacity);
+}
+
+// ---- view state ----
+
+void SpeedChart::setRange(ChartRange range) {
+  if (range == rangeMode || !isKnownRange(range)) return;
+  rangeMode = range;
+  hoverActive = false;
+  resetView();
+  repaint();
+}
+
+void SpeedChart::resetView() {
+  viewSpan = defaultSpan();
+  viewPan = 0.0f;
+  viewAltered = false;
+}
+
+float SpeedChart::defaultSpan() const {
+  switch (rangeMode) {
+    case ChartRange::Live:
+      return static_cast<float>(liveCapacity);
+    case ChartRange::Hour1:
+      return 60.0f;
+    case ChartRange::Hour24:
+      return 1440.0f;
+    case ChartRange::Full:
+      return static_cast<float>(minuteCapacity);
+  }
+  return static_cast<float>(liveCapacity);
+}
+
+float SpeedChart::clampPan(float proposedPan) const { return std::min(proposedPan, maxPan()); }
+
+const std::deque<ChartSample>& SpeedChart::shownQueue() const {
+  return rangeMode == ChartRange::Live ? liveSamples : minuteSamples;
+}
+
+std::int32_t SpeedChart::itemCount() const { return static_cast<std::int32_t>(shownQueue().size()); }
+
+float SpeedChart::itemSeconds() const {
+  return rangeMode == ChartRange::Live ? static_cast<float>(sampleIntervalMs) / 1000.0f : 60.0f;
+}
+
+float SpeedChart::effectiveSpan() const { return std::max(viewSpan, 2.0f); }
+
+float SpeedChart::maxSpan() const {
+  return static_cast<float>(rangeMode == ChartRange::Live ? liveCapacity : minuteCapacity);
+}
+
+float SpeedChart::maxPan() const {
+  const std::int32_t count = itemCount();
+  if (count <= 1) return 0.0f;
+  return std::max(0.0f, static_cast<float>(count) - effectiveSpan());
+}
+
+float SpeedChart::rightIndex() const {
+  const std::int32_t count = itemCount();
+  return static_cast<float>(count > 0 ? count - 1 : 0) - viewPan;
+}
+
+float SpeedChart::leftIndex() const { return rightIndex() - (effectiveSpan() - 1.0f); }
+
+// ---- mouse ----
+
+bool SpeedChart::mouseMove(std::int32_t x, std::int32_t y, std::int32_t clientWidth) {
+  bool requestLeave = false;
+  if (dragging) {
+    const std::int32_t dx = x - dragStartX;
+    const float span = effectiveSpan();
+    const float plotWidth = static_cast<float>(std::max(clientWidth - kPlotLeft - kPlotRightMargin, 1));
+    const float proposed = static_cast<float>(dx) * (span - 1.0f) / plotWidth + dragStartPan;
+    viewPan = std::max(0.0f, clampPan(proposed));
+    viewAltered = true;
+    hoverActive = false;
+  } else {
+    hoverX = x;
+    hoverY = y;
+    hoverActive = true;
+    if (!leaveTracking) {
+      leaveTracking = true;
+      requestLeave = true;
+    }
+  }
+  repaint();
+  return requestLeave;
+}
+
+void SpeedChart::buttonDown(std::int32_t x, std::int32_t y) {
+  dragStartX = x;
+  dragStartY = y;
+  dragStartPan = viewPan;
+  dragging = true;
+}
+
+bool SpeedChart::buttonUp() {
+  if (!dragging) return false;
+  dragging = false;
+  return true;
+}
+
+void SpeedChart::doubleClick() {
+  resetView();
+  repaint();
+}
+
+void SpeedChart::mouseLeave() {
+  hoverActive = false;
+  leaveTracking = false;
+  repaint();
+}
+
+void SpeedChart::captureLost() { dragging = false; }
+
+void SpeedChart::zoomAt(std::int32_t x, std::int32_t wheelDelta, std::int32_t clientWidth) {
+  const std::int32_t plotRight = clientWidth - kPlotRightMargin;
+  const std::int32_t plotWidth = std::max(clientWidth - kPlotRightMargin - kPlotLeft, 1);
+  // In a window narrower than its margins the plot has no inside; the fraction is
+  // kept within the plot so the anchor stays on the visible stretch.
+  const float f = std::clamp(
+      static_cast<float>(std::min(plotRight, std::max(kPlotLeft, x)) - kPlotLeft) / static_cast<float>(plotWidth),
+      0.0f, 1.0f);
+
+  const float span = effectiveSpan();
+  const std::int32_t count = itemCount();
+  const float newest = static_cast<float>(count > 0 ? count - 1 : 0);
+  const float anchor = (newest - viewPan - span + 1.0f) + (span - 1.0f) * f;
+
+  const float factor = wheelDelta > 0 ? 0.8f : 1.25f;
+  const float newSpan = std::min(maxSpan(), std::max(2.0f, factor * span));
+  const float newRight = anchor - (newSpan - 1.0f) * f + (newSpan - 1.0f);
+
+  viewSpan = newSpan;
+  viewPan = std::max(0.0f, clampPan(newest - newRight));
+  viewAltered = std::fabs(viewPan) > 0.5f || std::fabs(newSpan - defaultSpan()) > 0.5f;
+  repaint();
+}
+
 void SpeedChart::repaint() const {
   if (surface != nullptr) surface->requestRepaint();
 }

@@ -101,6 +101,11 @@ class SpeedChart {
 
  private:
   void repaint() const;
+  // History helpers: every sample that leaves a queue gives its names back to the pool.
+  void releaseNames(const ChartSample& sample);
+  void trimQueue(std::deque<ChartSample>& queue, std::uint64_t capacity);
+  void clearHistory();
+  bool closeMinuteIfDue();  // true when this refresh closed a minute sample
 };
 
 }  // namespace tessivo
