@@ -22,6 +22,13 @@ void ImagePathCache::retainOnly(std::span<const std::uint32_t> livePids) {
     std::sort(sortedCopy.begin(), sortedCopy.end());
     sorted = sortedCopy;
   }
+  // Usually no process has left: finding every live pid is cheaper than walking the map.
+  std::size_t liveCached = 0;
+  for (std::size_t i = 0; i < sorted.size(); ++i) {
+    if (i > 0 && sorted[i] == sorted[i - 1]) continue;
+    liveCached += paths.count(sorted[i]);
+  }
+  if (liveCached == paths.size()) return;
   for (auto it = paths.begin(); it != paths.end();) {
     if (std::binary_search(sorted.begin(), sorted.end(), it->first)) {
       ++it;
