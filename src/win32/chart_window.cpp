@@ -2,8 +2,6 @@
 
 #include <windowsx.h>
 
-#include "win32/d2d_canvas.h"
-
 namespace tessivo {
 
 namespace {
@@ -52,14 +50,8 @@ HRESULT ChartWindow::createDeviceIndependentResources() {
   const HRESULT hr = DWriteCreateFactory(DWRITE_FACTORY_TYPE_SHARED, __uuidof(IDWriteFactory),
                                          reinterpret_cast<IUnknown**>(dwriteFactory_.GetAddressOf()));
   if (FAILED(hr)) return hr;
-  for (int i = 0; i < kTextFormatCount; ++i) {
-    const TextFormatSpec spec = textFormatSpec(static_cast<TextFormat>(i));
-    // A format that cannot be made stays null; the texts that need it are skipped.
-    dwriteFactory_->CreateTextFormat(reinterpret_cast<const wchar_t*>(spec.family), nullptr,
-                                     static_cast<DWRITE_FONT_WEIGHT>(spec.weight), DWRITE_FONT_STYLE_NORMAL,
-                                     DWRITE_FONT_STRETCH_NORMAL, spec.size, L"",
-                                     formats_[static_cast<std::size_t>(i)].ReleaseAndGetAddressOf());
-  }
+  // A format that cannot be made stays null; the texts that need it are skipped.
+  createChartTextFormats(*dwriteFactory_.Get(), formats_);
   return S_OK;
 }
 
@@ -81,11 +73,7 @@ HRESULT ChartWindow::createDeviceResources() {
       renderTarget_.ReleaseAndGetAddressOf());
   if (FAILED(hr)) return hr;
   renderTarget_->SetAntialiasMode(D2D1_ANTIALIAS_MODE_PER_PRIMITIVE);
-  for (int i = 0; i < kBrushCount; ++i) {
-    const Rgba c = brushColour(static_cast<Brush>(i));
-    renderTarget_->CreateSolidColorBrush(D2D1::ColorF(c.r / 255.0f, c.g / 255.0f, c.b / 255.0f, c.a / 255.0f),
-                                         brushes_[static_cast<std::size_t>(i)].ReleaseAndGetAddressOf());
-  }
+  createChartBrushes(*renderTarget_.Get(), brushes_);
   return S_OK;
 }
 
@@ -109,10 +97,8 @@ void ChartWindow::paint() {
   PAINTSTRUCT ps;
   BeginPaint(window_, &ps);
   if (SUCCEEDED(createDeviceResources())) {
-    BrushTable brushes{};
-    for (std::size_t i = 0; i < brushes.size(); ++i) brushes[i] = brushes_[i].Get();
-    FormatTable formats{};
-    for (std::size_t i = 0; i < formats.size(); ++i) formats[i] = formats_[i].Get();
+    const BrushTable brushes = borrow(brushes_);
+    const FormatTable formats = borrow(formats_);
     renderTarget_->BeginDraw();
     {
       D2dCanvas canvas(*renderTarget_.Get(), *d2dFactory_.Get(), brushes, formats);

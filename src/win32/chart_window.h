@@ -13,6 +13,7 @@
 #include "chart/canvas.h"
 #include "chart/chart_surface.h"
 #include "chart/speed_chart.h"
+#include "win32/d2d_canvas.h"
 
 namespace tessivo {
 
@@ -54,11 +55,8 @@ class ChartWindow final : public ChartSurface {
   Microsoft::WRL::ComPtr<ID2D1Factory> d2dFactory_;
   Microsoft::WRL::ComPtr<IDWriteFactory> dwriteFactory_;
   Microsoft::WRL::ComPtr<ID2D1HwndRenderTarget> renderTarget_;
-  // In Brush order: grid, text, read line, write line, read fill, write fill, bar track,
-  // panel, panel border, table text, hint, hover line.
-  std::array<Microsoft::WRL::ComPtr<ID2D1SolidColorBrush>, kBrushCount> brushes_;
-  // In TextFormat order: label, header, mono, table head.
-  std::array<Microsoft::WRL::ComPtr<IDWriteTextFormat>, kTextFormatCount> formats_;
+  OwnedBrushes brushes_;
+  OwnedFormats formats_;
 };
 
 }  // namespace tessivo

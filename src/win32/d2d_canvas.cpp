@@ -1,7 +1,5 @@
 #include "win32/d2d_canvas.h"
 
-#include <wrl/client.h>
-
 namespace tessivo {
 
 namespace {
@@ -30,6 +28,35 @@ DWRITE_PARAGRAPH_ALIGNMENT paragraphAlignment(ParagraphAlign align) {
 }
 
 }  // namespace
+
+void createChartBrushes(ID2D1RenderTarget& target, OwnedBrushes& brushes) {
+  for (std::size_t i = 0; i < brushes.size(); ++i) {
+    const Rgba c = brushColour(static_cast<Brush>(i));
+    target.CreateSolidColorBrush(D2D1::ColorF(c.r / 255.0f, c.g / 255.0f, c.b / 255.0f, c.a / 255.0f),
+                                 brushes[i].ReleaseAndGetAddressOf());
+  }
+}
+
+void createChartTextFormats(IDWriteFactory& factory, OwnedFormats& formats) {
+  for (std::size_t i = 0; i < formats.size(); ++i) {
+    const TextFormatSpec spec = textFormatSpec(static_cast<TextFormat>(i));
+    factory.CreateTextFormat(reinterpret_cast<const wchar_t*>(spec.family), nullptr,
+                             static_cast<DWRITE_FONT_WEIGHT>(spec.weight), DWRITE_FONT_STYLE_NORMAL,
+                             DWRITE_FONT_STRETCH_NORMAL, spec.size, L"", formats[i].ReleaseAndGetAddressOf());
+  }
+}
+
+BrushTable borrow(const OwnedBrushes& brushes) {
+  BrushTable table{};
+  for (std::size_t i = 0; i < table.size(); ++i) table[i] = brushes[i].Get();
+  return table;
+}
+
+FormatTable borrow(const OwnedFormats& formats) {
+  FormatTable table{};
+  for (std::size_t i = 0; i < table.size(); ++i) table[i] = formats[i].Get();
+  return table;
+}
 
 ID2D1SolidColorBrush* D2dCanvas::brush(Brush b) const {
   const auto index = static_cast<std::size_t>(b);

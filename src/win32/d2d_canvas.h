@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <d2d1.h>
 #include <dwrite.h>
+#include <wrl/client.h>
 
 #include <array>
 #include <vector>
@@ -15,6 +16,18 @@ namespace tessivo {
 
 using BrushTable = std::array<ID2D1SolidColorBrush*, kBrushCount>;
 using FormatTable = std::array<IDWriteTextFormat*, kTextFormatCount>;
+// In Brush order: grid, text, read line, write line, read fill, write fill, bar track, panel,
+// panel border, table text, hint, hover line.
+using OwnedBrushes = std::array<Microsoft::WRL::ComPtr<ID2D1SolidColorBrush>, kBrushCount>;
+// In TextFormat order: label, header, mono, table head.
+using OwnedFormats = std::array<Microsoft::WRL::ComPtr<IDWriteTextFormat>, kTextFormatCount>;
+
+// The chart's twelve brushes on `target`, in their order; one that fails stays null.
+void createChartBrushes(ID2D1RenderTarget& target, OwnedBrushes& brushes);
+// The chart's four text formats; one that fails stays null.
+void createChartTextFormats(IDWriteFactory& factory, OwnedFormats& formats);
+BrushTable borrow(const OwnedBrushes& brushes);
+FormatTable borrow(const OwnedFormats& formats);
 
 // Borrows everything it draws with for the length of one frame, between BeginDraw and EndDraw.
 // A brush or format that could not be created is null: what needs it is not drawn.

@@ -1,0 +1,356 @@
+// The main window in this process, over a scripted process source: creation, the list's
+// text requests, header clicks, layout, commands, the tray, the timer and the chart's mouse.
+#include "win32/main_window.h"
+
+#include <gtest/gtest.h>
+#include <commctrl.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/menu_model.h"
+#include "core/text.h"
+#include "list/display_text.h"
+#include "sampling/refresh_tick.h"
+#include "support/scripted_system.h"
+
+namespace tessivo {
+namespace {
+
+RECT childRect(HWND child) {
+  RECT r{};
+  GetWindowRect(child, &r);
+  MapWindowPoints(HWND_DESKTOP, GetParent(child), reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+
+void expectRect(const RECT& r, LONG left, LONG top, LONG right, LONG bottom) {
+  EXPECT_EQ(r.left, left);
+  EXPECT_EQ(r.top, top);
+  EXPECT_EQ(r.right, right);
+  EXPECT_EQ(r.bottom, bottom);
+}
+
+bool checked(HWND window, std::int32_t id) {
+  return (GetMenuState(GetMenu(window), static_cast<UINT>(id), MF_BYCOMMAND) & MF_CHECKED) != 0;
+}
+
+// Every command item of the model, with the check mark it starts with.
+void collectCommands(const std::vector<MenuItem>& items, std::vector<const MenuItem*>& out) {
+  for (const MenuItem& item : items) {
+    if (item.kind == MenuItemKind::Command) out.push_back(&item);
+    collectCommands(item.children, out);
+  }
+}
+
+std::u16string cellFromControl(HWND list, int row, int column) {
+  wchar_t text[512] = {};
+  LVITEMW item{};
+  item.iSubItem = column;
+  item.pszText = text;
+  item.cchTextMax = 512;
+  SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+  return reinterpret_cast<const char16_t*>(text);
+}
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES};
+    ASSERT_TRUE(InitCommonControlsEx(&controls));
+    MainWindow::registerClass(GetModuleHandleW(nullptr));  // again in later tests: harmless
+    auto& alpha = system.add(100, u"alpha.exe", u"C:\\apps\\alpha.exe");
+    alpha.perTick.readBytes = 40960;
+    alpha.perTick.readOps = 10;
+    auto& beta = system.add(200, u"Beta.exe", u"C:\\apps\\beta.exe");
+    beta.perTick.writeBytes = 8192;
+    system.add(300, u"gamma.exe");
+    window = std::make_unique<MainWindow>(state, [this] { ++prepared; });
+    hwnd = window->create(GetModuleHandleW(nullptr));
+    ASSERT_NE(hwnd, nullptr);
+    list = GetDlgItem(hwnd, 1001);
+    chart = GetDlgItem(hwnd, 1002);
+  }
+
+  void TearDown() override {
+    if (window->window() != nullptr) DestroyWindow(window->window());
+    quitCode = drainForQuit();
+    window.reset();
+  }
+
+  // Dispatches what is queued; returns the WM_QUIT code if one came, else -1.
+  static int drainForQuit() {
+    MSG msg;
+    int code = -1;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT) {
+        code = static_cast<int>(msg.wParam);
+        continue;
+      }
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    return code;
+  }
+
+  LRESULT command(std::int32_t id) { return SendMessageW(hwnd, WM_COMMAND, MAKEWPARAM(id, 0), 0); }
+
+  LRESULT notify(NMHDR& header) { return SendMessageW(hwnd, WM_NOTIFY, header.idFrom, reinterpret_cast<LPARAM>(&header)); }
+
+  LRESULT columnClick(int column, UINT_PTR from = 1001) {
+    NMLISTVIEW click{};
+    click.hdr.hwndFrom = list;
+    click.hdr.idFrom = from;
+    click.hdr.code = LVN_COLUMNCLICK;
+    click.iItem = -1;
+    click.iSubItem = column;
+    return notify(click.hdr);
+  }
+
+  void refreshes(int n) {
+    for (int i = 0; i < n; ++i) SendMessageW(hwnd, WM_TIMER, 1, 0);
+  }
+
+  testing::ScriptedSystem system;
+  AppState state{system};
+  std::unique_ptr<MainWindow> window;
+  HWND hwnd = nullptr;
+  HWND list = nullptr;
+  HWND chart = nullptr;
+  int prepared = 0;
+  int quitCode = -1;
+};
+
+TEST_F(MainWindowTest, CreationBuildsBothPanesTheMenuAndTheFirstRefresh) {
+  EXPECT_EQ(prepared, 1);
+  EXPECT_GE(system.readCount, 1u) << "the list must be filled before the window first shows";
+
+  ASSERT_NE(list, nullptr);
+  wchar_t className[64] = {};
+  GetClassNameW(list, className, 64);
+  EXPECT_STREQ(className, L"SysListView32");
+  const auto style = static_cast<DWORD>(GetWindowLongW(list, GWL_STYLE));
+  EXPECT_EQ(style & 0x50001005u, 0x50001005u);
+  EXPECT_EQ(style & LVS_TYPEMASK, static_cast<DWORD>(LVS_REPORT));
+  EXPECT_TRUE(GetWindowLongW(list, GWL_EXSTYLE) & WS_EX_CLIENTEDGE);
+  EXPECT_EQ(SendMessageW(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0), 0x10021);
+  EXPECT_EQ(state.listView, &window->list());
+
+  const wchar_t* titles[] = {L"进程", L"PID", L"读取字节", L"写入字节", L"读取次数", L"写入次数", L"读取速度", L"写入速度", L"映像路径"};
+  const int widths[] = {180, 70, 130, 130, 110, 110, 120, 120, 450};
+  for (int i = 0; i < 9; ++i) {
+    wchar_t title[64] = {};
+    LVCOLUMNW column{};
+    column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
+    column.pszText = title;
+    column.cchTextMax = 64;
+    ASSERT_TRUE(SendMessageW(list, LVM_GETCOLUMNW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&column))) << i;
+    EXPECT_STREQ(title, titles[i]);
+    EXPECT_EQ(column.cx, widths[i]) << i;
+    EXPECT_EQ(column.iSubItem, i);
+  }
+  EXPECT_EQ(SendMessageW(reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0)), HDM_GETITEMCOUNT, 0, 0), 9);
+  EXPECT_GT(state.rows.size(), 0u);
+  EXPECT_EQ(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0), static_cast<LRESULT>(state.rows.size()));
+
+  ASSERT_NE(chart, nullptr);
+  GetClassNameW(chart, className, 64);
+  EXPECT_STREQ(className, L"QuarnelSpeedChart");
+  EXPECT_EQ(GetClassLongPtrW(chart, GCL_STYLE), static_cast<ULONG_PTR>(CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS));
+  EXPECT_EQ(state.chart.surface, &window->chart());
+
+  ASSERT_NE(GetMenu(hwnd), nullptr);
+  EXPECT_EQ(GetMenuItemCount(GetMenu(hwnd)), static_cast<int>(buildMenuBar().size()));
+  const std::vector<MenuItem> model = buildMenuBar();
+  std::vector<const MenuItem*> commands;
+  collectCommands(model, commands);
+  ASSERT_FALSE(commands.empty());
+  for (const MenuItem* item : commands) EXPECT_EQ(checked(hwnd, item->id), item->checked) << item->id;
+}
+
+TEST_F(MainWindowTest, CellTextIsServedFromTheRowsOnRequest) {
+  ASSERT_GE(state.rows.size(), 2u);
+  std::u16string scratch;
+  for (int row = 0; row < static_cast<int>(state.rows.size()); ++row) {
+    for (int column = 0; column < 9; ++column) {
+      const std::u16string expected = displayText(state.rows, row, column, scratch);
+      EXPECT_EQ(toUtf8(cellFromControl(list, row, column)), toUtf8(expected)) << row << "," << column;
+    }
+  }
+
+  wchar_t sentinel[] = L"untouched";
+  NMLVDISPINFOW request{};
+  request.hdr.hwndFrom = list;
+  request.hdr.idFrom = 1001;
+  request.hdr.code = LVN_GETDISPINFOW;
+  request.item.mask = LVIF_STATE;  // no text asked for: nothing may change
+  request.item.iItem = 0;
+  request.item.pszText = sentinel;
+  EXPECT_EQ(notify(request.hdr), 0);
+  EXPECT_EQ(request.item.pszText, sentinel);
+
+  request.item.mask = LVIF_TEXT;  // a row the control still counts but the state no longer has
+  request.item.iItem = static_cast<int>(state.rows.size());
+  notify(request.hdr);
+  ASSERT_NE(request.item.pszText, nullptr);
+  EXPECT_STREQ(request.item.pszText, L"");
+
+  request.item.iItem = 0;  // the same request from another control is not the list's
+  request.item.pszText = sentinel;
+  request.hdr.idFrom = 1002;
+  notify(request.hdr);
+  EXPECT_EQ(request.item.pszText, sentinel);
+}
+
+TEST_F(MainWindowTest, HeaderClicksReorderWithAFreshSample) {
+  const auto reads = system.readCount;
+  EXPECT_EQ(columnClick(0), 0);
+  EXPECT_EQ(state.sortColumn, 0);
+  EXPECT_TRUE(state.sortAscending);
+  EXPECT_EQ(system.readCount, reads + 1);
+  for (std::size_t i = 1; i < state.rows.size(); ++i)
+    EXPECT_LE(compareNoCase(state.rows[i - 1].name, state.rows[i].name), 0) << i;
+
+  columnClick(0);
+  EXPECT_FALSE(state.sortAscending);
+  columnClick(3, 1002);  // not from the list
+  EXPECT_EQ(state.sortColumn, 0);
+  EXPECT_EQ(system.readCount, reads + 2);
+}
+
+TEST_F(MainWindowTest, LayoutPutsTheChartAboveTheList) {
+  SendMessageW(hwnd, WM_SIZE, SIZE_RESTORED, MAKELPARAM(800, 600));
+  expectRect(childRect(chart), 0, 0, 800, 380);
+  EXPECT_TRUE(IsWindowVisible(chart));
+  expectRect(childRect(list), 0, 380, 800, 600);
+
+  SendMessageW(hwnd, WM_SIZE, SIZE_RESTORED, MAKELPARAM(800, 300));  // lower than the chart
+  expectRect(childRect(list), 0, 380, 800, 380);
+
+  // Hiding the chart gives the list the whole client area at once.
+  EXPECT_EQ(command(40006), 0);
+  EXPECT_FALSE(state.chartVisible);
+  EXPECT_FALSE(checked(hwnd, 40006));
+  EXPECT_FALSE(IsWindowVisible(chart));
+  RECT client{};
+  GetClientRect(hwnd, &client);
+  expectRect(childRect(list), 0, 0, client.right, client.bottom);
+
+  command(40006);
+  EXPECT_TRUE(checked(hwnd, 40006));
+  EXPECT_TRUE(IsWindowVisible(chart));
+  expectRect(childRect(chart), 0, 0, client.right, 380);
+}
+
+TEST_F(MainWindowTest, CommandsMoveTheirCheckMarksOnTheRealMenu) {
+  command(40025);  // 2 s
+  EXPECT_EQ(state.chart.sampleIntervalMs, 2000);
+  EXPECT_TRUE(checked(hwnd, 40025));
+  EXPECT_FALSE(checked(hwnd, 40022));
+  command(40011);  // 1 hour range
+  EXPECT_TRUE(checked(hwnd, 40011));
+  EXPECT_FALSE(checked(hwnd, 40010));
+  command(40005);  // system totals
+  EXPECT_TRUE(checked(hwnd, 40005));
+  EXPECT_FALSE(checked(hwnd, 40004));
+  EXPECT_EQ(state.tracker.countMode, CountMode::SystemCumulative);
+
+  // Not a command: the default procedure gets it and nothing changes.
+  const auto reads = system.readCount;
+  command(12345);
+  EXPECT_EQ(system.readCount, reads);
+
+  command(40041);  // 退出 destroys the window, which ends the loop with code 0
+  EXPECT_EQ(window->window(), nullptr);
+  EXPECT_EQ(drainForQuit(), 0);
+}
+
+TEST_F(MainWindowTest, TimerOneRunsTheRefresh) {
+  const auto reads = system.readCount;
+  SendMessageW(hwnd, WM_TIMER, 1, 0);
+  EXPECT_EQ(system.readCount, reads + 1);
+  SendMessageW(hwnd, WM_TIMER, 2, 0);
+  EXPECT_EQ(system.readCount, reads + 1);
+
+  // The armed timer delivers ticks through the message loop on its own.
+  const ULONGLONG deadline = GetTickCount64() + 20'000;
+  while (system.readCount == reads + 1 && GetTickCount64() < deadline) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+    drainForQuit();
+  }
+  EXPECT_GT(system.readCount, reads + 1);
+}
+
+TEST_F(MainWindowTest, MinimisedWindowHidesOnlyBehindAnIcon) {
+  ShowWindow(hwnd, SW_MINIMIZE);
+  // Whether this shell takes the icon or not, the window is never lost: hidden only with one.
+  EXPECT_TRUE(state.trayIconShown || IsWindowVisible(hwnd));
+  if (state.trayIconShown) {
+    EXPECT_FALSE(IsWindowVisible(hwnd));
+  }
+
+  // The shell restarted: the icon is added again, or the window comes back to the taskbar.
+  SendMessageW(hwnd, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+  EXPECT_TRUE(state.trayIconShown || IsWindowVisible(hwnd));
+
+  SendMessageW(hwnd, 0x8001, 2, WM_LBUTTONUP);  // another icon's event: ignored
+  EXPECT_TRUE(IsIconic(hwnd));
+
+  SendMessageW(hwnd, 0x8001, 1, WM_LBUTTONUP);  // a click on the icon restores
+  EXPECT_TRUE(IsWindowVisible(hwnd));
+  EXPECT_FALSE(IsIconic(hwnd));
+  EXPECT_FALSE(state.trayIconShown);
+}
+
+TEST_F(MainWindowTest, DestroyingTheWindowEndsTheLoopAndUnhooksTheCore) {
+  DestroyWindow(hwnd);
+  EXPECT_EQ(drainForQuit(), 0);
+  EXPECT_EQ(window->window(), nullptr);
+  EXPECT_EQ(state.listView, nullptr);
+  EXPECT_EQ(state.chart.surface, nullptr);
+  // A refresh after the windows are gone publishes nowhere and must not fail.
+  const auto reads = system.readCount;
+  RefreshTick::run(state);
+  EXPECT_EQ(system.readCount, reads + 1);
+  EXPECT_FALSE(state.rows.empty());
+}
+
+TEST_F(MainWindowTest, ChartWindowDrawsAndTurnsTheMouseIntoViewChanges) {
+  SendMessageW(hwnd, WM_SIZE, SIZE_RESTORED, MAKELPARAM(800, 600));
+  refreshes(300);  // more than the live capacity
+  RedrawWindow(chart, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+  EXPECT_TRUE(window->chart().hasRenderTarget()) << "the first paint makes the device resources";
+
+  SendMessageW(chart, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(400, 100));
+  EXPECT_EQ(GetCapture(), chart);
+  EXPECT_TRUE(state.chart.dragging);
+  SendMessageW(chart, WM_LBUTTONUP, 0, MAKELPARAM(420, 100));
+  EXPECT_NE(GetCapture(), chart);
+  EXPECT_FALSE(state.chart.dragging);
+
+  SendMessageW(chart, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(400, 100));
+  ReleaseCapture();  // someone else took the mouse
+  EXPECT_FALSE(state.chart.dragging);
+
+  SendMessageW(chart, WM_MOUSEMOVE, 0, MAKELPARAM(300, 120));
+  EXPECT_TRUE(state.chart.hoverActive);
+  EXPECT_EQ(state.chart.hoverX, 300);
+  EXPECT_EQ(state.chart.hoverY, 120);
+  SendMessageW(chart, WM_MOUSELEAVE, 0, 0);
+  EXPECT_FALSE(state.chart.hoverActive);
+
+  state.chart.resetView();
+  const float span = state.chart.viewSpan;
+  POINT middle{64 + (800 - 64 - 16) / 2, 100};
+  ClientToScreen(chart, &middle);
+  SendMessageW(chart, WM_MOUSEWHEEL, MAKEWPARAM(0, WHEEL_DELTA), MAKELPARAM(middle.x, middle.y));
+  EXPECT_LT(state.chart.viewSpan, span) << "a wheel step away from the user zooms in";
+  EXPECT_TRUE(state.chart.viewAltered);
+  SendMessageW(chart, WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(400, 100));
+  EXPECT_FALSE(state.chart.viewAltered);
+  EXPECT_EQ(state.chart.viewSpan, span);
+}
+
+}  // namespace
+}  // namespace tessivo
