@@ -47,6 +47,9 @@ TEST(ImagePathCache, RetainOnlyKeepsTheLiveIdentifiers) {
   EXPECT_TRUE(cache.contains(20));
   EXPECT_TRUE(cache.contains(4));
   EXPECT_FALSE(cache.contains(12));
+  const std::vector<std::uint32_t> repeated{20, 20};  // one live pid, listed twice
+  cache.retainOnly(repeated);
+  EXPECT_EQ(cache.size(), 1u);
   cache.retainOnly({});
   EXPECT_EQ(cache.size(), 0u);
 }
