@@ -18,8 +18,30 @@ exe="$repo/$build_dir/src/win32/tessivo.exe"
 # shellcheck source=wine-prefix.sh
 . scripts/wine-prefix.sh
 
-if [ -n "${DISPLAY:-}" ]; then
+# Two settings the program's looks need under Wine 8, made once per prefix:
+# - Direct3D through Vulkan when a Vulkan driver is installed: with the OpenGL renderer, what
+#   Direct2D presents into a child window (the chart pane) never reaches the screen.
+# - Chinese glyphs for the standard UI fonts, so the menus and the list's column titles are
+#   not drawn as empty boxes.
+run_prefix_ready() {
   tessivo_wine_prefix_ready
+  [ -f "$WINEPREFIX/.tessivo-run-ready" ] && return 0
+  if compgen -G '/usr/share/vulkan/icd.d/*.json' >/dev/null || compgen -G '/etc/vulkan/icd.d/*.json' >/dev/null; then
+    wine reg add 'HKCU\Software\Wine\Direct3D' /v renderer /t REG_SZ /d vulkan /f >/dev/null 2>&1
+  else
+    echo "run: no Vulkan driver (Debian: mesa-vulkan-drivers); the chart pane may stay blank under Wine" >&2
+  fi
+  local font
+  for font in 'Tahoma' 'MS Shell Dlg' 'MS Shell Dlg 2' 'Microsoft Sans Serif' 'Segoe UI'; do
+    wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v "$font" \
+      /t REG_MULTI_SZ /d 'wqy-microhei.ttc,WenQuanYi Micro Hei' /f >/dev/null 2>&1
+  done
+  wineserver -w
+  touch "$WINEPREFIX/.tessivo-run-ready"
+}
+
+if [ -n "${DISPLAY:-}" ]; then
+  run_prefix_ready
   exec wine "$exe"
 fi
 
@@ -53,7 +75,7 @@ done
 [ -s "$work/display" ] || { echo "run: Xvfb did not report a display" >&2; exit 1; }
 export DISPLAY=":$(head -n1 "$work/display")"
 
-tessivo_wine_prefix_ready
+run_prefix_ready
 wine "$exe" &
 wine_pid=$!
 

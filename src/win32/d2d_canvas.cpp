@@ -97,7 +97,23 @@ ID2D1PathGeometry* D2dCanvas::makePath(std::span<const PointF> points, bool clos
   ComPtr<ID2D1GeometrySink> sink;
   if (FAILED(path->Open(sink.GetAddressOf()))) return nullptr;
   points_.clear();
-  for (std::size_t i = 1; i < points.size(); ++i) points_.push_back(point(points[i]));
+  for (std::size_t i = 1; i < points.size(); ++i) {
+    const D2D1_POINT_2F p = point(points[i]);
+    if (!closedFilled && !points_.empty()) {
+      // A point that only continues a straight run (or repeats the last one) adds nothing to
+      // an open stroke; some renderers join such collinear segments with a spike that runs
+      // past the line's end. Turning back is kept.
+      const D2D1_POINT_2F a = points_.size() >= 2 ? points_[points_.size() - 2] : point(points[0]);
+      const D2D1_POINT_2F b = points_.back();
+      const float cross = (b.x - a.x) * (p.y - b.y) - (b.y - a.y) * (p.x - b.x);
+      const float dot = (b.x - a.x) * (p.x - b.x) + (b.y - a.y) * (p.y - b.y);
+      if ((p.x == b.x && p.y == b.y) || (cross == 0.0f && dot >= 0.0f)) {
+        points_.back() = p;
+        continue;
+      }
+    }
+    points_.push_back(p);
+  }
   sink->BeginFigure(point(points[0]), closedFilled ? D2D1_FIGURE_BEGIN_FILLED : D2D1_FIGURE_BEGIN_HOLLOW);
   if (!points_.empty()) sink->AddLines(points_.data(), static_cast<UINT32>(points_.size()));
   sink->EndFigure(closedFilled ? D2D1_FIGURE_END_CLOSED : D2D1_FIGURE_END_OPEN);

@@ -155,6 +155,21 @@ TEST_F(BitmapTarget, PolygonsAreClosedAndFilledPolylinesOpenAndHollow) {
   EXPECT_FALSE(made);
 }
 
+TEST_F(BitmapTarget, StraightRunsOfPointsEndWhereTheyEnd) {
+  // A series of equal speeds is a row of points on one horizontal line, some repeated; the
+  // stroke must stop at the last point, not overshoot it.
+  frame([](Canvas& c) {
+    const PointF flat[] = {{8, 30}, {16, 30}, {16, 30}, {24, 30}, {32, 30}, {40, 30}};
+    EXPECT_TRUE(c.strokePolyline(flat, Brush::WriteLine, 2));
+    const PointF back[] = {{8, 50}, {40, 50}, {24, 50}};  // the turning point must stay
+    EXPECT_TRUE(c.strokePolyline(back, Brush::ReadLine, 2));
+  });
+  EXPECT_TRUE(sameColour(at(20, 30), brushColour(Brush::WriteLine)));
+  EXPECT_TRUE(sameColour(at(39, 30), brushColour(Brush::WriteLine)));
+  for (int x = 42; x < 64; ++x) EXPECT_TRUE(background(x, 30)) << x;
+  EXPECT_TRUE(sameColour(at(36, 50), brushColour(Brush::ReadLine))) << "the turning point was dropped";
+}
+
 TEST_F(BitmapTarget, TextFollowsTheAlignmentsOfEachCall) {
   ASSERT_TRUE(formatTable[static_cast<std::size_t>(TextFormat::Label)] != nullptr);
   // The same format, aligned differently by consecutive calls: each call sets its own.
