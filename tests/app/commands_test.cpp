@@ -200,17 +200,6 @@ TEST(Commands, IntervalRearmsTheTimerEvenWhenUnchanged) {
   EXPECT_EQ(rig.sys.readCount, 0u);  // the next tick comes from the timer
 }
 
-TEST(Commands, IntervalChangeStartsTheHistoryOver) {
-  Rig rig;
-  RefreshTick::run(rig.state);
-  RefreshTick::run(rig.state);
-  ASSERT_EQ(rig.state.chart.liveSamples.size(), 2u);
-  rig.run(40022);  // unchanged: the history stays
-  EXPECT_EQ(rig.state.chart.liveSamples.size(), 2u);
-  rig.run(40024);
-  EXPECT_TRUE(rig.state.chart.liveSamples.empty());
-}
-
 TEST(Commands, RetentionChecksOnlyTheChosenOne) {
   Rig rig;
   const std::int32_t hours[] = {1, 6, 24, 72, 168};
@@ -257,15 +246,6 @@ TEST(Commands, UnknownIdsAreNotHandledAndChangeNothing) {
   EXPECT_EQ(rig.state.chart.retentionHours, 72);
   EXPECT_EQ(rig.state.chart.rangeMode, ChartRange::Live);
   EXPECT_EQ(rig.sys.readCount, 0u);
-}
-
-TEST(Commands, EveryMenuCommandIsHandled) {
-  Rig rig;
-  std::vector<std::int32_t> ids;
-  for (const auto& [id, on] : rig.menu.checked) ids.push_back(id);
-  ids.push_back(command::Restore);
-  ids.push_back(command::Exit);
-  for (const std::int32_t id : ids) EXPECT_TRUE(runCommand(rig.state, id).handled) << id;
 }
 
 TEST(Commands, HeaderClickReordersWithAFreshSample) {

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <set>
 #include <string>
 #include <vector>
 
@@ -79,24 +78,6 @@ TEST(MenuModel, MenuBarTextsIdsNestingAndInitialChecks) {
 
 TEST(MenuModel, TrayMenuHasRestoreSeparatorExit) {
   EXPECT_EQ(flat(buildTrayMenu()), (std::vector<std::string>{"还原 40040", "----", "退出 40041"}));
-}
-
-TEST(MenuModel, CommandIdsAreUniqueAcrossBothMenus) {
-  std::set<std::int32_t> seen;
-  std::size_t commands = 0;
-  const auto collect = [&](const auto& self, const std::vector<MenuItem>& items) -> void {
-    for (const MenuItem& item : items) {
-      if (item.kind == MenuItemKind::Command) {
-        ++commands;
-        seen.insert(item.id);
-      }
-      self(self, item.children);
-    }
-  };
-  collect(collect, buildMenuBar());
-  collect(collect, buildTrayMenu());
-  EXPECT_EQ(commands, 23u);
-  EXPECT_EQ(seen.size(), commands);
 }
 
 }  // namespace
