@@ -178,14 +178,15 @@ TEST(ChartFrame, TimeLabelsAndHeaderSpanFollowRangeAndPan) {
 
 TEST(ChartFrame, HintHasTwoFormsAndSitsBetweenTheTimeLabels) {
   SpeedChart chart;
-  const TextOp* plain = paintFrame(chart).findText("滚轮：缩放   拖动：平移");
+  const RecordingCanvas following = paintFrame(chart);
+  const TextOp* plain = following.findText("滚轮：缩放   拖动：平移");
   ASSERT_NE(plain, nullptr);
   EXPECT_EQ(plain->rect, (RectF{184, 374, 664, 394}));
   EXPECT_EQ(plain->align, TextAlign::Center);
   EXPECT_EQ(plain->paragraph, ParagraphAlign::Near);
   EXPECT_EQ(plain->brush, Brush::Hint);
   EXPECT_EQ(plain->format, TextFormat::Label);
-  EXPECT_EQ(paintFrame(chart).findText("滚轮：缩放   拖动：平移   双击：重置"), nullptr);
+  EXPECT_EQ(following.findText("滚轮：缩放   拖动：平移   双击：重置"), nullptr);
 
   chart.viewAltered = true;
   const RecordingCanvas altered = paintFrame(chart);
