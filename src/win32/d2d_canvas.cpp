@@ -39,10 +39,10 @@ void createChartBrushes(ID2D1RenderTarget& target, OwnedBrushes& brushes) {
 
 void createChartTextFormats(IDWriteFactory& factory, OwnedFormats& formats) {
   for (std::size_t i = 0; i < formats.size(); ++i) {
-    const TextFormatSpec spec = textFormatSpec(static_cast<TextFormat>(i));
-    factory.CreateTextFormat(reinterpret_cast<const wchar_t*>(spec.family), nullptr,
-                             static_cast<DWRITE_FONT_WEIGHT>(spec.weight), DWRITE_FONT_STYLE_NORMAL,
-                             DWRITE_FONT_STRETCH_NORMAL, spec.size, L"", formats[i].ReleaseAndGetAddressOf());
+    const TextFormatSpec style = textFormatSpec(static_cast<TextFormat>(i));
+    factory.CreateTextFormat(reinterpret_cast<const wchar_t*>(style.family), nullptr,
+                             static_cast<DWRITE_FONT_WEIGHT>(style.weight), DWRITE_FONT_STYLE_NORMAL,
+                             DWRITE_FONT_STRETCH_NORMAL, style.size, L"", formats[i].ReleaseAndGetAddressOf());
   }
 }
 
