@@ -9,6 +9,7 @@ packages=(
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
   wine wine64 xvfb xauth x11-utils imagemagick
   fonts-wqy-microhei fonts-dejavu-core
+  mesa-vulkan-drivers libvulkan1
 )
 
 missing=()
