@@ -6,6 +6,8 @@
 
 #include "app/app_state.h"
 #include "core/text.h"
+#include "list/row_order.h"
+#include "sampling/row_builder.h"
 #include "sampling/refresh_tick.h"
 #include "support/scripted_system.h"
 
@@ -41,6 +43,32 @@ void BM_Refresh(benchmark::State& bench) {
   bench.counters["rows"] = static_cast<double>(state.rows.size());
   bench.counters["pathCalls"] = static_cast<double>(sys.imagePathCalls);
 }
+
+// The ordering step alone, on the same rows as built (pid order), to tell it apart from
+// the rest of the refresh.
+void BM_SortRowsOfRefresh(benchmark::State& bench) {
+  ScriptedSystem sys;
+  populate(sys, static_cast<int>(bench.range(0)));
+  tessivo::AppState state(sys);
+  state.groupByApp = bench.range(1) != 0;
+  for (int i = 0; i < 20; ++i) tessivo::RefreshTick::run(state);
+  const std::vector<tessivo::ProcessRow> built =
+      tessivo::buildRows(state.scratch.activities, state.groupByApp, state.imagePaths, sys);
+  std::vector<tessivo::ProcessRow> rows;
+  for (auto _ : bench) {
+    bench.PauseTiming();
+    rows = built;
+    bench.ResumeTiming();
+    tessivo::sortRows(rows, state.sortColumn, state.sortAscending);
+    benchmark::DoNotOptimize(rows.data());
+  }
+}
+
+BENCHMARK(BM_SortRowsOfRefresh)
+    ->ArgNames({"processes", "grouped"})
+    ->Args({1000, 0})
+    ->Args({1000, 1})
+    ->Unit(benchmark::kMicrosecond);
 
 BENCHMARK(BM_Refresh)
     ->ArgNames({"processes", "grouped"})
