@@ -113,6 +113,7 @@ LRESULT MainWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
       if (wParam == kSamplingTimerId) RefreshTick::run(state_);
       return 0;
     case WM_NOTIFY:
+      if (lParam == 0) return 0;
       return onNotify(*reinterpret_cast<NMHDR*>(lParam), wParam, lParam);
     case WM_COMMAND:
       if (onCommand(LOWORD(wParam))) return 0;

@@ -9,6 +9,10 @@ allowed=$1
 shift
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo=$(cd "$here/../.." && pwd)
+# A prefix of the end-to-end tests' own (CTest passes one per build tree): ending its
+# wineserver can never disturb another Wine run.
+: "${WINEPREFIX:=$repo/build/e2e-wineprefix}"
+export WINEPREFIX
 # shellcheck source=../../scripts/wine-prefix.sh
 . "$repo/scripts/wine-prefix.sh"
 
@@ -64,6 +68,8 @@ timeout --kill-after=15 "$allowed" wine "$@"
 status=$?
 if [ $status -eq 124 ] || [ $status -eq 137 ]; then
   echo "with_xvfb: FAIL: $(basename "$1") did not finish within $allowed s" >&2
+  # Whatever it started is still running in this prefix; end it now rather than wait.
+  wineserver -k 2>/dev/null
   exit 1
 fi
 exit $status
