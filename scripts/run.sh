@@ -18,35 +18,15 @@ exe="$repo/$build_dir/src/win32/tessivo.exe"
 # shellcheck source=wine-prefix.sh
 . scripts/wine-prefix.sh
 
-# Two settings the program's looks need under Wine 8, made once per prefix:
-# - Direct3D through Vulkan when a Vulkan driver is installed: with the OpenGL renderer, what
-#   Direct2D presents into a child window (the chart pane) never reaches the screen.
-# - Chinese glyphs for the standard UI fonts, so the menus and the list's column titles are
-#   not drawn as empty boxes.
-run_prefix_ready() {
-  tessivo_wine_prefix_ready
-  [ -f "$WINEPREFIX/.tessivo-run-ready" ] && return 0
-  if compgen -G '/usr/share/vulkan/icd.d/*.json' >/dev/null || compgen -G '/etc/vulkan/icd.d/*.json' >/dev/null; then
-    wine reg add 'HKCU\Software\Wine\Direct3D' /v renderer /t REG_SZ /d vulkan /f >/dev/null 2>&1
-  else
-    echo "run: no Vulkan driver (Debian: mesa-vulkan-drivers); the chart pane may stay blank under Wine" >&2
-  fi
-  local font
-  for font in 'Tahoma' 'MS Shell Dlg' 'MS Shell Dlg 2' 'Microsoft Sans Serif' 'Segoe UI'; do
-    wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v "$font" \
-      /t REG_MULTI_SZ /d 'wqy-microhei.ttc,WenQuanYi Micro Hei' /f >/dev/null 2>&1
-  done
-  wineserver -w
-  touch "$WINEPREFIX/.tessivo-run-ready"
-}
+# shellcheck source=xvfb.sh
+. scripts/xvfb.sh
 
 if [ -n "${DISPLAY:-}" ]; then
-  run_prefix_ready
+  tessivo_wine_prefix_ready
   exec wine "$exe"
 fi
 
 work=$(mktemp -d)
-xvfb_pid=""
 wine_pid=""
 cleanup() {
   set +e
@@ -54,28 +34,18 @@ cleanup() {
     kill "$wine_pid" 2>/dev/null
     wait "$wine_pid" 2>/dev/null
   fi
-  if [ -n "$xvfb_pid" ]; then
+  if [ -n "$tessivo_xvfb_pid" ]; then
     # Let Wine's helper processes on this display end before the display goes away.
     timeout 20 wineserver -w 2>/dev/null
-    kill "$xvfb_pid" 2>/dev/null
-    wait "$xvfb_pid" 2>/dev/null
+    tessivo_stop_xvfb
   fi
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-# Xvfb chooses a free display number and reports it.
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 1 300); do
-  [ -s "$work/display" ] && break
-  kill -0 "$xvfb_pid" 2>/dev/null || { cat "$work/xvfb.log" >&2; echo "run: Xvfb did not start" >&2; exit 1; }
-  sleep 0.1
-done
-[ -s "$work/display" ] || { echo "run: Xvfb did not report a display" >&2; exit 1; }
-export DISPLAY=":$(head -n1 "$work/display")"
+tessivo_start_xvfb "$work" || { echo "run: no X server" >&2; exit 1; }
 
-run_prefix_ready
+tessivo_wine_prefix_ready
 wine "$exe" &
 wine_pid=$!
 

@@ -16,8 +16,10 @@ export WINEPREFIX
 # shellcheck source=../../scripts/wine-prefix.sh
 . "$repo/scripts/wine-prefix.sh"
 
+# shellcheck source=../../scripts/xvfb.sh
+. "$repo/scripts/xvfb.sh"
+
 work=$(mktemp -d)
-xvfb_pid=""
 
 stop_wine() {
   # wineserver stays a few seconds after its last client; wait for it, within reason.
@@ -30,31 +32,12 @@ stop_wine() {
 
 cleanup() {
   stop_wine
-  if [ -n "$xvfb_pid" ]; then
-    kill "$xvfb_pid" 2>/dev/null
-    wait "$xvfb_pid" 2>/dev/null
-  fi
+  tessivo_stop_xvfb
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-# Xvfb picks a free display number itself and reports it, so parallel runs never collide.
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 1 300); do
-  [ -s "$work/display" ] && break
-  if ! kill -0 "$xvfb_pid" 2>/dev/null; then
-    echo "with_xvfb: FAIL: Xvfb did not start:" >&2
-    cat "$work/xvfb.log" >&2
-    exit 1
-  fi
-  sleep 0.1
-done
-if [ ! -s "$work/display" ]; then
-  echo "with_xvfb: FAIL: timed out waiting for Xvfb to report its display" >&2
-  exit 1
-fi
-export DISPLAY=":$(head -n1 "$work/display")"
+tessivo_start_xvfb "$work" || { echo "with_xvfb: FAIL: no X server" >&2; exit 1; }
 
 # The first use of a prefix builds it; that may take minutes on a busy machine.
 timeout 300 bash -c ". '$repo/scripts/wine-prefix.sh' && tessivo_wine_prefix_ready"

@@ -1,0 +1,83 @@
+// The notification area: minimising hides the window behind an icon, sampling goes on,
+// and each of the icon's restore events brings the window back and removes the icon; the
+// right button opens the icon's menu; a start minimised ends in the same hidden state.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <gtest/gtest.h>
+
+#include "driver/program.h"
+
+namespace tessivo::e2e {
+namespace {
+
+constexpr UINT kTrayMessage = WM_APP + 1;
+
+// Minimises and waits for the outcome: hidden behind the icon where the desktop gives one,
+// otherwise still reachable as a minimised window. Returns whether the icon is there.
+bool minimise(Program& program) {
+  PostMessageW(program.main(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  EXPECT_TRUE(eventually([&] { return IsIconic(program.main()) != FALSE; })) << "never minimised";
+  const bool icon = eventually([&] { return !IsWindowVisible(program.main()) && program.trayIconPresent(); }, 5'000);
+  if (!icon) {
+    EXPECT_TRUE(IsWindowVisible(program.main())) << "hidden without an icon: unreachable";
+    EXPECT_FALSE(program.trayIconPresent());
+  }
+  return icon;
+}
+
+bool restored(Program& program) {
+  return eventually([&] {
+    return IsWindowVisible(program.main()) && !IsIconic(program.main()) && !program.trayIconPresent();
+  });
+}
+
+TEST(Tray, EachRestoreEventOfTheIconBringsTheWindowBack) {
+  Program program(paths().scripted);
+  ASSERT_TRUE(program.started()) << utf8(program.failure());
+  const struct {
+    const char* name;
+    LPARAM event;
+  } events[] = {{"left button up", WM_LBUTTONUP}, {"double click", WM_LBUTTONDBLCLK}, {"NIN_SELECT", NIN_SELECT}};
+  for (const auto& e : events) {
+    SCOPED_TRACE(e.name);
+    ASSERT_TRUE(minimise(program)) << "Wine gave no notification area";
+    // Sampling goes on behind the icon.
+    EXPECT_TRUE(program.waitForReads(program.reads() + 2, 5'000));
+    PostMessageW(program.main(), kTrayMessage, 1, e.event);
+    EXPECT_TRUE(restored(program));
+    const RECT client = program.clientRect();
+    const RECT list = program.childRect(program.list());
+    EXPECT_EQ(list.right, client.right) << "laid out again on restore";
+  }
+
+  // Events of another icon id, or of no interest, change nothing.
+  ASSERT_TRUE(minimise(program));
+  PostMessageW(program.main(), kTrayMessage, 2, WM_LBUTTONUP);
+  PostMessageW(program.main(), kTrayMessage, 1, WM_MOUSEMOVE);
+  Sleep(300);
+  EXPECT_FALSE(IsWindowVisible(program.main()));
+  EXPECT_TRUE(program.trayIconPresent());
+
+  // The right button opens the icon's menu (还原, 退出); cancelling it leaves the icon.
+  PostMessageW(program.main(), kTrayMessage, 1, WM_RBUTTONUP);
+  HWND popup = program.waitForWindow(L"#32768", nullptr, 5'000);
+  EXPECT_NE(popup, nullptr) << "no popup menu";
+  PostMessageW(program.main(), WM_CANCELMODE, 0, 0);
+  EXPECT_TRUE(eventually([&] { return !IsWindowVisible(popup); }));
+  EXPECT_TRUE(program.trayIconPresent());
+  ASSERT_TRUE(program.command(40040));  // 还原
+  EXPECT_TRUE(restored(program));
+}
+
+TEST(Tray, StartedMinimisedItHidesBehindTheIconAtOnce) {
+  Program program(paths().scripted, SW_SHOWMINIMIZED);
+  ASSERT_TRUE(program.started()) << utf8(program.failure());
+  EXPECT_TRUE(eventually([&] { return !IsWindowVisible(program.main()) && program.trayIconPresent(); }));
+  EXPECT_GT(program.rowCount(), 0);
+  PostMessageW(program.main(), kTrayMessage, 1, NIN_SELECT);
+  EXPECT_TRUE(restored(program));
+}
+
+}  // namespace
+}  // namespace tessivo::e2e
