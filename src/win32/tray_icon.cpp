@@ -35,6 +35,10 @@ bool TrayIcon::add(HWND owner) {
 }
 
 bool TrayIcon::readd(HWND owner) {
+  // The announcement does not prove the icon is gone (a shell may send it without having
+  // lost anything, and a duplicate add fails): drop whatever is left of ours, then add.
+  NOTIFYICONDATAW data = iconData(owner);
+  Shell_NotifyIconW(NIM_DELETE, &data);
   shown_ = addIcon(owner);
   return shown_;
 }

@@ -14,7 +14,8 @@ class TrayIcon {
 
   // Adds the icon unless it is already there; true when it is there afterwards.
   bool add(HWND owner);
-  // Adds it again after the shell lost it (the taskbar was re-created); true on success.
+  // Adds it anew when the shell announces a restart, whether or not it really lost the
+  // icon (any icon of ours left is removed first, so there is never a second); true on success.
   bool readd(HWND owner);
   // Removes it if it is there; afterwards it counts as gone whatever the shell said.
   void remove(HWND owner);

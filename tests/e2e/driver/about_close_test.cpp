@@ -53,6 +53,15 @@ TEST(Closing, WmCloseEndsTheProgramWithExitCodeZero) {
   EXPECT_EQ(program.waitForExit(30'000), 0);
 }
 
+TEST(Closing, WmCloseWithTheAboutBoxOpenStillEndsWithCodeZero) {
+  Program program(paths().scripted);
+  ASSERT_TRUE(program.started()) << utf8(program.failure());
+  PostMessageW(program.main(), WM_COMMAND, 40002, 0);
+  ASSERT_NE(program.waitForWindow(L"#32770", L"关于", 10'000), nullptr);
+  PostMessageW(program.main(), WM_CLOSE, 0, 0);
+  EXPECT_EQ(program.waitForExit(30'000), 0);
+}
+
 TEST(Closing, ExitFromBehindTheIconEndsWithCodeZeroAndRemovesTheIcon) {
   Program program(paths().scripted);
   ASSERT_TRUE(program.started()) << utf8(program.failure());

@@ -70,6 +70,48 @@ TEST(Tray, EachRestoreEventOfTheIconBringsTheWindowBack) {
   EXPECT_TRUE(restored(program));
 }
 
+// Keys for the icon's popup menu, which takes them from the program's message queue.
+void press(HWND popup, WORD key) {
+  PostMessageW(popup, WM_KEYDOWN, key, 0);
+  PostMessageW(popup, WM_KEYUP, key, 0xC0000001);
+}
+
+TEST(Tray, IconMenuRestoresAndExitsWhileSamplingGoesOn) {
+  Program program(paths().scripted);
+  ASSERT_TRUE(program.started()) << utf8(program.failure());
+  ASSERT_TRUE(minimise(program));
+  PostMessageW(program.main(), kTrayMessage, 1, WM_CONTEXTMENU);
+  HWND popup = program.waitForWindow(L"#32768", nullptr, 5'000);
+  ASSERT_NE(popup, nullptr) << "no popup menu";
+  EXPECT_TRUE(program.waitForReads(program.reads() + 2, 5'000)) << "the timer stopped while the menu was open";
+  press(popup, VK_DOWN);  // 还原, the first item
+  press(popup, VK_RETURN);
+  EXPECT_TRUE(restored(program));
+
+  ASSERT_TRUE(minimise(program));
+  PostMessageW(program.main(), kTrayMessage, 1, WM_RBUTTONUP);
+  popup = program.waitForWindow(L"#32768", nullptr, 5'000);
+  ASSERT_NE(popup, nullptr) << "no popup menu";
+  press(popup, VK_UP);  // 退出, the last item
+  press(popup, VK_RETURN);
+  EXPECT_EQ(program.waitForExit(30'000), 0);
+  EXPECT_FALSE(program.trayIconPresent());
+}
+
+// The shell announces a restart while the window hides behind the icon: afterwards there
+// is still exactly one icon, the window stays hidden, and restoring removes the icon.
+TEST(Tray, ShellRestartAnnouncementKeepsTheIconAndTheWindowHidden) {
+  Program program(paths().scripted);
+  ASSERT_TRUE(program.started()) << utf8(program.failure());
+  ASSERT_TRUE(minimise(program));
+  ASSERT_TRUE(program.send(program.main(), RegisterWindowMessageW(L"TaskbarCreated")));
+  Sleep(300);
+  EXPECT_FALSE(IsWindowVisible(program.main()));
+  EXPECT_TRUE(program.trayIconPresent());
+  PostMessageW(program.main(), kTrayMessage, 1, NIN_SELECT);
+  EXPECT_TRUE(restored(program)) << "the icon outlived the restore";
+}
+
 TEST(Tray, StartedMinimisedItHidesBehindTheIconAtOnce) {
   Program program(paths().scripted, SW_SHOWMINIMIZED);
   ASSERT_TRUE(program.started()) << utf8(program.failure());
