@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -38,10 +39,25 @@ TEST(SnapshotSource, SnapshotDescribesThisProcess) {
   ASSERT_FALSE(samples.empty());
   EXPECT_TRUE(std::none_of(samples.begin(), samples.end(), [](const ProcessSample& s) { return s.pid == 0xFFFFFFF0u; }));
 
+  // This process's counters, read from its own record, lie between two direct queries.
+  IO_COUNTERS before{};
+  IO_COUNTERS after{};
+  ASSERT_TRUE(GetProcessIoCounters(GetCurrentProcess(), &before));
+  source.readSnapshot(samples);
+  ASSERT_TRUE(GetProcessIoCounters(GetCurrentProcess(), &after));
   const DWORD self = GetCurrentProcessId();
   const auto me = std::find_if(samples.begin(), samples.end(), [self](const ProcessSample& s) { return s.pid == self; });
   ASSERT_NE(me, samples.end()) << "this process is missing from the snapshot";
   EXPECT_EQ(compareNoCase(me->name, fileName(ownPath())), 0) << toUtf8(me->name);
+  const IoCounters& c = me->counters;
+  EXPECT_TRUE(before.ReadOperationCount <= c.readOps && c.readOps <= after.ReadOperationCount);
+  EXPECT_TRUE(before.WriteOperationCount <= c.writeOps && c.writeOps <= after.WriteOperationCount);
+  EXPECT_TRUE(before.OtherOperationCount <= c.otherOps && c.otherOps <= after.OtherOperationCount);
+  EXPECT_TRUE(before.ReadTransferCount <= c.readBytes && c.readBytes <= after.ReadTransferCount);
+  EXPECT_TRUE(before.WriteTransferCount <= c.writeBytes && c.writeBytes <= after.WriteTransferCount);
+  EXPECT_TRUE(before.OtherTransferCount <= c.otherBytes && c.otherBytes <= after.OtherTransferCount);
+  if (after.ReadTransferCount + after.WriteTransferCount + after.OtherTransferCount == 0)
+    std::printf("snapshot: this system reports no I/O counters (all zero)\n");
 
   // Every named process carries a plausible name: no terminators or cut-off garbage.
   for (const ProcessSample& s : samples) {
