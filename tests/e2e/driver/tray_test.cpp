@@ -112,6 +112,29 @@ TEST(Tray, ShellRestartAnnouncementKeepsTheIconAndTheWindowHidden) {
   EXPECT_TRUE(restored(program)) << "the icon outlived the restore";
 }
 
+// Where the icon cannot be added, minimising must not hide the window for good. Under Wine
+// the notification area always takes an icon, so the driver takes the program's place in it
+// first (same window, same id): the program's own add then fails as a duplicate.
+TEST(Tray, WithoutAnIconTheMinimisedWindowStaysOnTheTaskbar) {
+  Program program(paths().scripted);
+  ASSERT_TRUE(program.started()) << utf8(program.failure());
+  NOTIFYICONDATAW squatter{};
+  squatter.cbSize = sizeof squatter;
+  squatter.hWnd = program.main();
+  squatter.uID = 1;
+  ASSERT_TRUE(Shell_NotifyIconW(NIM_ADD, &squatter)) << "cannot occupy the icon's place";
+  PostMessageW(program.main(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  EXPECT_TRUE(eventually([&] { return IsIconic(program.main()) != FALSE; }));
+  Sleep(300);
+  EXPECT_TRUE(IsWindowVisible(program.main())) << "hidden with no icon to bring it back";
+  Shell_NotifyIconW(NIM_DELETE, &squatter);
+  // The taskbar button restores it, as for any window.
+  PostMessageW(program.main(), WM_SYSCOMMAND, SC_RESTORE, 0);
+  EXPECT_TRUE(restored(program));
+  // And with the place free again, the next minimise hides it behind its own icon.
+  EXPECT_TRUE(minimise(program));
+}
+
 TEST(Tray, StartedMinimisedItHidesBehindTheIconAtOnce) {
   Program program(paths().scripted, SW_SHOWMINIMIZED);
   ASSERT_TRUE(program.started()) << utf8(program.failure());
