@@ -11,17 +11,9 @@
 namespace tessivo::e2e {
 namespace {
 
-std::wstring textOf(HWND window) {
-  wchar_t text[512] = {};
-  GetWindowTextW(window, text, 512);
-  return text;
-}
-
 // The message box's text: its one static control that is not the icon.
 BOOL CALLBACK findText(HWND child, LPARAM context) {
-  wchar_t name[32] = {};
-  GetClassNameW(child, name, 32);
-  if (std::wstring(name) == L"Static" && !textOf(child).empty()) {
+  if (classOf(child) == L"Static" && !textOf(child).empty()) {
     *reinterpret_cast<std::wstring*>(context) = textOf(child);
     return FALSE;
   }

@@ -24,18 +24,6 @@ Paths& storedPaths() {
   return p;
 }
 
-std::wstring classOf(HWND window) {
-  wchar_t name[64] = {};
-  GetClassNameW(window, name, 64);
-  return name;
-}
-
-std::wstring textOf(HWND window) {
-  wchar_t text[512] = {};
-  GetWindowTextW(window, text, 512);
-  return text;
-}
-
 struct Search {
   DWORD processId;
   const wchar_t* className;
@@ -105,6 +93,18 @@ std::string utf8(const std::wstring& text) {
   std::string out(static_cast<std::size_t>(bytes), '\0');
   WideCharToMultiByte(CP_UTF8, 0, text.data(), size, out.data(), bytes, nullptr, nullptr);
   return out;
+}
+
+std::wstring classOf(HWND window) {
+  wchar_t name[64] = {};
+  GetClassNameW(window, name, 64);
+  return name;
+}
+
+std::wstring textOf(HWND window) {
+  wchar_t text[512] = {};
+  GetWindowTextW(window, text, 512);
+  return text;
 }
 
 const Paths& paths() { return storedPaths(); }

@@ -104,6 +104,8 @@ class Program {
 };
 
 std::string utf8(const std::wstring& text);  // for messages
+std::wstring classOf(HWND window);
+std::wstring textOf(HWND window);
 
 // Waits for the condition to hold, polling every 20 ms; true when it held in time.
 template <typename Condition>

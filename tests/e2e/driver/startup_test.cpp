@@ -17,12 +17,6 @@
 namespace tessivo::e2e {
 namespace {
 
-std::wstring classOf(HWND window) {
-  wchar_t name[64] = {};
-  GetClassNameW(window, name, 64);
-  return name;
-}
-
 // Everything the first look at the window shows, the same for both builds.
 void expectStartUpWindow(Program& program) {
   ASSERT_TRUE(program.started()) << utf8(program.failure());
