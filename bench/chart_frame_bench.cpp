@@ -86,59 +86,34 @@ bool drawsEverything(const SpeedChart& chart) {
   return probe.count<testing::FillRoundedRectOp>() == 1 && probe.count<testing::PolylineOp>() == 2;
 }
 
-void BM_FrameLive(benchmark::State& state) {
+// One frame of a chart filled by `fill`, repeated on the counting canvas, or on the
+// recording canvas the tests use (cleared every iteration: what the frame costs when every
+// operation is also copied into a value).
+template <void (*fill)(SpeedChart&), bool recorded>
+void BM_Frame(benchmark::State& state) {
   SpeedChart chart;
-  fillLive(chart);
+  fill(chart);
   if (!drawsEverything(chart)) state.SkipWithError("frame lacks its series or share panel");
-  CountingCanvas canvas;
-  for (auto _ : state) {
-    chart.paint(canvas, kWidth, kHeight);
-    benchmark::DoNotOptimize(canvas.checksum);
-  }
-  state.counters["ops/frame"] = static_cast<double>(canvas.ops) / static_cast<double>(state.iterations());
-}
-BENCHMARK(BM_FrameLive)->Unit(benchmark::kMicrosecond);
-
-void BM_FrameFull(benchmark::State& state) {
-  SpeedChart chart;
-  fillFull(chart);
-  if (!drawsEverything(chart)) state.SkipWithError("frame lacks its series or share panel");
-  CountingCanvas canvas;
-  for (auto _ : state) {
-    chart.paint(canvas, kWidth, kHeight);
-    benchmark::DoNotOptimize(canvas.checksum);
-  }
-  state.counters["ops/frame"] = static_cast<double>(canvas.ops) / static_cast<double>(state.iterations());
-}
-BENCHMARK(BM_FrameFull)->Unit(benchmark::kMicrosecond);
-
-// The same frames on the recording canvas the tests use, cleared every iteration:
-// what the frame costs when every operation is also copied into a value.
-void BM_FrameFullRecorded(benchmark::State& state) {
-  SpeedChart chart;
-  fillFull(chart);
-  if (!drawsEverything(chart)) state.SkipWithError("frame lacks its series or share panel");
-  testing::RecordingCanvas canvas;
-  for (auto _ : state) {
-    canvas.ops.clear();
-    chart.paint(canvas, kWidth, kHeight);
-    benchmark::DoNotOptimize(canvas.ops.data());
+  if constexpr (recorded) {
+    testing::RecordingCanvas canvas;
+    for (auto _ : state) {
+      canvas.ops.clear();
+      chart.paint(canvas, kWidth, kHeight);
+      benchmark::DoNotOptimize(canvas.ops.data());
+    }
+  } else {
+    CountingCanvas canvas;
+    for (auto _ : state) {
+      chart.paint(canvas, kWidth, kHeight);
+      benchmark::DoNotOptimize(canvas.checksum);
+    }
+    state.counters["ops/frame"] = static_cast<double>(canvas.ops) / static_cast<double>(state.iterations());
   }
 }
-BENCHMARK(BM_FrameFullRecorded)->Unit(benchmark::kMicrosecond);
-
-void BM_FrameLiveRecorded(benchmark::State& state) {
-  SpeedChart chart;
-  fillLive(chart);
-  if (!drawsEverything(chart)) state.SkipWithError("frame lacks its series or share panel");
-  testing::RecordingCanvas canvas;
-  for (auto _ : state) {
-    canvas.ops.clear();
-    chart.paint(canvas, kWidth, kHeight);
-    benchmark::DoNotOptimize(canvas.ops.data());
-  }
-}
-BENCHMARK(BM_FrameLiveRecorded)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Frame<fillLive, false>)->Name("BM_FrameLive")->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Frame<fillFull, false>)->Name("BM_FrameFull")->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Frame<fillLive, true>)->Name("BM_FrameLiveRecorded")->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Frame<fillFull, true>)->Name("BM_FrameFullRecorded")->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace tessivo
