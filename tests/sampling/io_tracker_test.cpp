@@ -61,52 +61,53 @@ TEST(IoTracker, RunDeltaCountsFromFirstSight) {
 
 TEST(IoTracker, ModeChangesAndClearRestart) {
   IoTracker t;
-  t.update({sample(1, 1000)}, 0);
-  EXPECT_EQ(t.update({sample(1, 5000)}, 4000)[0].readRate, 1000u);
+  const auto at = [&t](std::uint64_t bytes, std::uint64_t now) { return t.update({sample(1, bytes)}, now)[0]; };
+  at(1000, 0);
+  EXPECT_EQ(at(5000, 4000).readRate, 1000u);
   t.setCountMode(CountMode::RunDelta);  // same mode: nothing forgotten
-  EXPECT_EQ(t.update({sample(1, 9000)}, 8000)[0].counters.readBytes, 8000u);
+  EXPECT_EQ(at(9000, 8000).counters.readBytes, 8000u);
   t.setCountMode(CountMode::SystemCumulative);
-  EXPECT_TRUE(t.baselines.empty());
-  auto cumulative = t.update({sample(1, 13'000)}, 12'000);
-  EXPECT_EQ(cumulative[0].counters.readBytes, 13'000u);
-  EXPECT_EQ(cumulative[0].readRate, 0u);
+  const ProcessActivity cumulative = at(13'000, 12'000);
+  EXPECT_EQ(cumulative.counters.readBytes, 13'000u);
+  EXPECT_EQ(cumulative.readRate, 0u);
   EXPECT_TRUE(t.baselines.empty());  // not used in this mode
-  EXPECT_EQ(t.update({sample(1, 17'000)}, 16'000)[0].readRate, 1000u);
+  EXPECT_EQ(at(17'000, 16'000).readRate, 1000u);
   t.setCountMode(CountMode::RunDelta);
-  auto back = t.update({sample(1, 21'000)}, 20'000);
-  EXPECT_EQ(back[0].counters, IoCounters{});
-  EXPECT_EQ(back[0].readRate, 0u);
+  const ProcessActivity back = at(21'000, 20'000);
+  EXPECT_EQ(back.counters, IoCounters{});
+  EXPECT_EQ(back.readRate, 0u);
+  at(25'000, 24'000);
   t.clear();
   EXPECT_EQ(t.countMode, CountMode::RunDelta);
-  EXPECT_TRUE(t.rateStates.empty());
-  EXPECT_EQ(t.update({sample(1, 25'000)}, 24'000)[0].readRate, 0u);
+  EXPECT_EQ(at(29'000, 28'000).readRate, 0u);
+  EXPECT_EQ(at(33'000, 32'000).counters.readBytes, 4000u);
 }
 
 TEST(IoTracker, ReusedIdentifierStartsAfresh) {
   IoTracker t;
   std::vector<ProcessActivity> out;
   std::vector<std::uint32_t> reused;
-  t.update({sample(100, 50'000, 0, 111)}, 0, out, &reused);
-  t.update({sample(100, 60'000, 0, 111)}, 4000, out, &reused);
-  EXPECT_EQ(out[0].readRate, 2500u);
-  t.update({sample(100, 2000, 0, 222)}, 8000, out, &reused);  // a new process got pid 100
+  const auto at = [&](std::uint64_t bytes, std::uint64_t createTime, std::uint64_t now) {
+    t.update({sample(100, bytes, 0, createTime)}, now, out, &reused);
+    return out[0];
+  };
+  at(50'000, 111, 0);
+  EXPECT_EQ(at(60'000, 111, 4000).readRate, 2500u);
+  const ProcessActivity fresh = at(2000, 222, 8000);  // a new process got pid 100
   EXPECT_EQ(reused, std::vector<std::uint32_t>{100});
-  EXPECT_EQ(out[0].counters, IoCounters{});
-  EXPECT_EQ(out[0].readRate, 0u);
-  t.update({sample(100, 6000, 0, 222)}, 12'000, out, &reused);
+  EXPECT_EQ(fresh.counters, IoCounters{});
+  EXPECT_EQ(fresh.readRate, 0u);
+  EXPECT_EQ(at(6000, 222, 12'000).readRate, 1000u);
   EXPECT_TRUE(reused.empty());
-  EXPECT_EQ(out[0].counters.readBytes, 4000u);
-  EXPECT_EQ(out[0].readRate, 1000u);
   // Unknown creation time is never a reuse; the same process after an empty snapshot continues.
-  t.update({sample(100, 10'000, 0, 0)}, 16'000, out, &reused);
+  EXPECT_EQ(at(10'000, 0, 16'000).counters.readBytes, 8000u);
   EXPECT_TRUE(reused.empty());
-  EXPECT_EQ(out[0].counters.readBytes, 8000u);
   t.update({}, 20'000, out, &reused);
   EXPECT_TRUE(out.empty());
-  t.update({sample(100, 18'000, 0, 222)}, 24'000, out, &reused);
+  const ProcessActivity later = at(18'000, 222, 24'000);
   EXPECT_TRUE(reused.empty());
-  EXPECT_EQ(out[0].counters.readBytes, 16'000u);
-  EXPECT_EQ(out[0].readRate, 1000u);  // 8000 bytes over 8000 ms, weight 1
+  EXPECT_EQ(later.counters.readBytes, 16'000u);
+  EXPECT_EQ(later.readRate, 1000u);  // 8000 bytes over 8000 ms, weight 1
 }
 
 }  // namespace

@@ -9,10 +9,12 @@
 namespace tessivo {
 namespace {
 
-// Builds a chain of 64-bit process records at a chosen (64-bit) address.
+// Builds a chain of 64-bit process records at a chosen (64-bit) address; each record
+// added is linked from the one before.
 struct ChainBuilder {
   std::vector<std::byte> bytes;
   std::uint64_t base = 0x0000'7FF6'1234'0000ull;
+  std::size_t last = 0;
 
   template <typename T>
   void put(std::size_t at, T value) {
@@ -23,6 +25,8 @@ struct ChainBuilder {
   std::size_t record(std::uint64_t pid, std::uint64_t readBytes, std::size_t size = 0x150) {
     const std::size_t at = bytes.size();
     bytes.resize(at + size);
+    if (at > 0) next(last, static_cast<std::uint32_t>(at - last));
+    last = at;
     put<std::uint64_t>(at + 0x50, pid);
     put<std::uint64_t>(at + 0x20, 0x01D9'0000'0000'0000ull + pid);
     for (std::size_t i = 0; i < 6; ++i) put<std::uint64_t>(at + 0xD0 + 8 * i, readBytes + i);
@@ -48,12 +52,9 @@ TEST(ProcessBuffer, ReadsEveryFieldOfAChain) {
   ChainBuilder b;
   const std::size_t first = b.record(0x1'0000'0123ull, 1000);  // only the low 32 bits count
   b.name(first, first + 0x100, u"svchost.exe");
-  b.next(first, 0x150);
-  const std::size_t idle = b.record(0, 0);
-  b.next(idle, 0x150);
+  b.record(0, 0);
   const std::size_t system = b.record(4, 0);
   b.nameField(system, 0, b.base + system + 0x100);  // a pointer but no length: nameless
-  b.next(system, 0x150);
   b.record(8, 5);  // last: NextEntryOffset 0
   const auto out = b.parse(b.bytes.size());
   ASSERT_EQ(out.size(), 4u);
@@ -82,23 +83,20 @@ TEST(ProcessBuffer, ReusesTheOutputAndHandlesOddPlacement) {
   EXPECT_EQ(out[0].counters.readOps, 7u);
 }
 
-TEST(ProcessBuffer, NeverReadsPastTheReturnedLength) {
+TEST(ProcessBuffer, NeverReadsPastTheReturnedLengthOrAlongABadLink) {
   ChainBuilder b;
   const std::size_t first = b.record(10, 0);
-  b.next(first, 0x150);
   b.record(11, 0);
   EXPECT_EQ(b.parse(0x150 + 0xFF).size(), 1u);  // second record's counters cut off
   EXPECT_EQ(b.parse(0x150 + 0x100).size(), 2u);
   EXPECT_EQ(b.parse(1 << 20).size(), 2u);  // a reported length beyond the buffer is clamped
   EXPECT_TRUE(b.parse(0xFF).empty());
   EXPECT_TRUE(b.parse(0).empty());
-
-  b.next(first, 0x400);  // past the end
-  EXPECT_EQ(b.parse(b.bytes.size()).size(), 1u);
-  b.next(first, 0xFFFF'FFFFu);
-  EXPECT_EQ(b.parse(b.bytes.size()).size(), 1u);
-  b.next(first, 8);  // into its own record: would read overlapping garbage
-  EXPECT_EQ(b.parse(b.bytes.size()).size(), 1u);
+  // Past the end, far past it, and into its own record (overlapping garbage).
+  for (const std::uint32_t link : {0x400u, 0xFFFF'FFFFu, 8u}) {
+    b.next(first, link);
+    EXPECT_EQ(b.parse(b.bytes.size()).size(), 1u) << link;
+  }
 }
 
 TEST(ProcessBuffer, NamesOutsideTheBufferCountAsNoName) {

@@ -29,10 +29,9 @@ class ScriptedSystem : public ProcessSystem {
   std::vector<ScriptedProcess> processes;  // in the order the system lists them
   std::uint64_t clockMs = 10'000;
   std::uint64_t stepMs = 333;
-  // When set, every snapshot after the first is one step later than the one before:
-  // counters have grown by perTick and the clock by stepMs.
-  bool advanceOnRead = true;
-  // The next this many snapshots fail (come back empty); time passes for them all the same.
+  // Every snapshot after the first is one step later than the one before: counters have
+  // grown by perTick and the clock by stepMs. The next failReads snapshots come back
+  // empty; time passes for them all the same.
   int failReads = 0;
 
   std::uint64_t readCount = 0;
@@ -41,44 +40,19 @@ class ScriptedSystem : public ProcessSystem {
 
   ScriptedProcess& add(std::uint32_t pid, std::u16string name, std::u16string imagePath = {},
                        std::uint64_t createTime = 0) {
-    ScriptedProcess p;
-    p.pid = pid;
-    p.name = std::move(name);
-    p.imagePath = std::move(imagePath);
-    p.createTime = createTime;
-    processes.push_back(std::move(p));
+    processes.push_back(ScriptedProcess{pid, std::move(name), std::move(imagePath), createTime, {}, {}});
     return processes.back();
   }
-
   ScriptedProcess* find(std::uint32_t pid) {
     auto it = std::find_if(processes.begin(), processes.end(), [pid](const ScriptedProcess& p) { return p.pid == pid; });
     return it == processes.end() ? nullptr : &*it;
   }
-
   void remove(std::uint32_t pid) {
-    processes.erase(std::remove_if(processes.begin(), processes.end(),
-                                   [pid](const ScriptedProcess& p) { return p.pid == pid; }),
-                    processes.end());
-  }
-
-  // One step of the script: every counter grows by its perTick, the clock by stepMs.
-  void advance() {
-    clockMs += stepMs;
-    for (ScriptedProcess& p : processes) {
-      IoCounters& c = p.counters;
-      const IoCounters& d = p.perTick;
-      c.readOps += d.readOps;
-      c.writeOps += d.writeOps;
-      c.otherOps += d.otherOps;
-      c.readBytes += d.readBytes;
-      c.writeBytes += d.writeBytes;
-      c.otherBytes += d.otherBytes;
-    }
+    std::erase_if(processes, [pid](const ScriptedProcess& p) { return p.pid == pid; });
   }
 
   void readSnapshot(std::vector<ProcessSample>& out) override {
-    ++readCount;
-    if (advanceOnRead && readCount > 1) advance();
+    if (++readCount > 1) advance();
     if (failReads > 0) {
       --failReads;
       out.clear();
@@ -87,22 +61,30 @@ class ScriptedSystem : public ProcessSystem {
     out.resize(processes.size());
     for (std::size_t i = 0; i < processes.size(); ++i) {
       const ScriptedProcess& p = processes[i];
-      ProcessSample& s = out[i];
-      s.pid = p.pid;
-      s.name.assign(p.name);  // reuses the sample's storage, as the real walk does
-      s.counters = p.counters;
-      s.createTime = p.createTime;
+      out[i].pid = p.pid;
+      out[i].name.assign(p.name);  // reuses the sample's storage, as the real walk does
+      out[i].counters = p.counters;
+      out[i].createTime = p.createTime;
     }
   }
-
   std::u16string imagePath(std::uint32_t pid) override {
     ++imagePathCalls;
     ++imagePathCallsByPid[pid];
     const ScriptedProcess* p = find(pid);
     return p == nullptr ? std::u16string() : p->imagePath;
   }
-
   std::uint64_t nowMs() override { return clockMs; }
+
+ private:
+  void advance() {
+    clockMs += stepMs;
+    for (ScriptedProcess& p : processes) {
+      IoCounters& c = p.counters;
+      const IoCounters& d = p.perTick;
+      c = IoCounters{c.readOps + d.readOps,     c.writeOps + d.writeOps,     c.otherOps + d.otherOps,
+                     c.readBytes + d.readBytes, c.writeBytes + d.writeBytes, c.otherBytes + d.otherBytes};
+    }
+  }
 };
 
 }  // namespace tessivo::testing
