@@ -168,7 +168,10 @@ TEST_F(MainWindowTest, TimerOneRunsTheRefresh) {
 }
 
 TEST_F(MainWindowTest, DestroyingTheWindowEndsTheLoopAndUnhooksTheCore) {
+  ShowWindow(hwnd, SW_MINIMIZE);
+  ASSERT_TRUE(state.trayIconShown) << "minimised without an icon";
   DestroyWindow(hwnd);
+  EXPECT_FALSE(state.trayIconShown) << "the icon outlives the window";
   EXPECT_EQ(drainForQuit(), 0);
   EXPECT_EQ(window->window(), nullptr);
   EXPECT_EQ(state.listView, nullptr);

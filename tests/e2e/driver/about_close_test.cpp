@@ -1,5 +1,5 @@
 // The About box, and the ways the program ends: WM_CLOSE and 退出 both exit with code 0,
-// and 退出 from behind the icon takes the icon away.
+// also from behind the icon.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -54,14 +54,15 @@ TEST(Closing, WmCloseWithTheAboutBoxOpenStillEndsWithCodeZero) {
   EXPECT_EQ(program.waitForExit(30'000), 0);
 }
 
-TEST(Closing, ExitFromBehindTheIconEndsWithCodeZeroAndRemovesTheIcon) {
+TEST(Closing, ExitFromBehindTheIconEndsWithCodeZero) {
   Program program(paths().scripted);
   ASSERT_TRUE(program.started()) << utf8(program.failure());
   PostMessageW(program.main(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
   ASSERT_TRUE(eventually([&] { return program.trayIconPresent(); })) << "no icon to remove";
   PostMessageW(program.main(), WM_COMMAND, 40041, 0);  // 退出
   EXPECT_EQ(program.waitForExit(30'000), 0);
-  EXPECT_FALSE(program.trayIconPresent());
+  // Whether the program removed its icon cannot be told from here: Wine's notification area
+  // drops the icons of a destroyed window by itself. The in-process shell test checks it.
 }
 
 }  // namespace

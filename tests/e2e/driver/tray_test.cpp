@@ -95,7 +95,6 @@ TEST(Tray, IconMenuRestoresAndExitsWhileSamplingGoesOn) {
   press(popup, VK_UP);  // 退出, the last item
   press(popup, VK_RETURN);
   EXPECT_EQ(program.waitForExit(30'000), 0);
-  EXPECT_FALSE(program.trayIconPresent());
 }
 
 // The shell announces a restart while the window hides behind the icon: afterwards there
