@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/types.h"
+#include "list/row_order.h"
 #include "sampling/row_builder.h"
 #include "sampling/text_index.h"
 
@@ -21,6 +22,7 @@ struct RefreshScratch {
   std::vector<std::uint32_t> topOrder;    // topNames numbers, busiest first
   RowBuilder rowBuilder;
   std::vector<ProcessRow> spareRows;      // the rows of an earlier refresh, rebuilt in place
+  RowSortScratch rowSort;                 // the sort keys of the rows being ordered
 };
 
 }  // namespace tessivo

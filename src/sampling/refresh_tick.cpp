@@ -81,7 +81,7 @@ void RefreshTick::run(AppState& state) {
   state.chart.recordSample(totalRead, totalWrite, buildTopList(scratch.activities, scratch));
 
   scratch.rowBuilder.build(scratch.activities, state.groupByApp, state.imagePaths, system, scratch.spareRows);
-  sortRows(scratch.spareRows, state.sortColumn, state.sortAscending);
+  sortRows(scratch.spareRows, state.sortColumn, state.sortAscending, scratch.rowSort);
   // The displayed rows change in one step; the old ones stay behind as next refresh's storage.
   std::swap(state.rows, scratch.spareRows);
 
