@@ -1,10 +1,8 @@
 #include "app/commands.h"
 
 #include <array>
-#include <cstdio>
 
 #include "app/menu_model.h"
-#include "core/text.h"
 #include "list/row_order.h"
 #include "sampling/refresh_tick.h"
 
@@ -107,15 +105,6 @@ void onColumnClick(AppState& state, std::int32_t column) {
   applyHeaderClick(column, state.sortColumn, state.sortAscending);
   // There is no re-sort of the rows on display: the order applies to a fresh sample.
   RefreshTick::run(state);
-}
-
-std::u16string aboutText(std::int32_t intervalMs) {
-  char buffer[16];
-  const int written = std::snprintf(buffer, sizeof buffer, "%d", intervalMs);
-  std::u16string text = u"Tessivo\n刷新间隔：";
-  if (written > 0) appendAscii(text, std::string_view(buffer, static_cast<std::size_t>(written)));
-  text += u" 毫秒\n数据来源：NtQuerySystemInformation(SystemProcessInformation)。";
-  return text;
 }
 
 }  // namespace tessivo

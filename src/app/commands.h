@@ -32,8 +32,4 @@ inline constexpr char16_t kAboutCaption[] = u"关于";
 inline constexpr char16_t kAboutText[] =
     u"Tessivo\n刷新间隔：333 毫秒\n数据来源：NtQuerySystemInformation(SystemProcessInformation)。";
 
-// The About box's text naming the sampling interval actually in use; kAboutText is
-// the same text for the default 333 ms.
-std::u16string aboutText(std::int32_t intervalMs);
-
 }  // namespace tessivo
