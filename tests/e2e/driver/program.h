@@ -90,7 +90,7 @@ class Program {
  private:
   bool start(const std::wstring& exe, int showCommand);
   bool waitForMain(bool minimised);
-  void* remote(std::size_t bytes);
+  void* remote(std::size_t offset);  // an address inside that page
 
   PROCESS_INFORMATION process_{};
   HWND main_ = nullptr;

@@ -7,7 +7,6 @@
 #include <commctrl.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cwchar>
 #include <string>
 
