@@ -1,0 +1,45 @@
+// The Linux process source: /proc/<pid>/stat and /proc/<pid>/io for snapshots,
+// readlink /proc/<pid>/exe for image paths, CLOCK_MONOTONIC for the clock.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sampling/process_system.h"
+
+namespace tessivo {
+
+// Which of the kernel's byte counters a snapshot reports as read and written bytes.
+enum class ProcByteSource : std::uint8_t {
+  AllIo,     // rchar / wchar: every read and write the process makes (the default)
+  DiskOnly,  // read_bytes / write_bytes: what reached the storage layer
+};
+
+class ProcSystem final : public ProcessSystem {
+ public:
+  // procRoot is "/proc" in the program; tests point it at a fixture tree.
+  explicit ProcSystem(std::string procRoot = "/proc");
+  ~ProcSystem() override;
+  ProcSystem(const ProcSystem&) = delete;
+  ProcSystem& operator=(const ProcSystem&) = delete;
+
+  void readSnapshot(std::vector<ProcessSample>& out) override;
+  std::u16string imagePath(std::uint32_t pid) override;
+  std::uint64_t nowMs() override;
+
+  void setByteSource(ProcByteSource source) { byteSource_ = source; }
+  ProcByteSource byteSource() const { return byteSource_; }
+
+ private:
+  struct Impl;
+  std::string procRoot_;
+  ProcByteSource byteSource_ = ProcByteSource::AllIo;
+  Impl* impl_;  // kept descriptors and reusable buffers
+};
+
+// Raises the soft RLIMIT_NOFILE to the hard limit, so descriptors can be kept per process.
+// Returns the soft limit in force afterwards.
+std::uint64_t raiseOpenFileLimit();
+
+}  // namespace tessivo
