@@ -10,6 +10,8 @@ packages=(
   wine wine64 xvfb xauth x11-utils imagemagick
   fonts-wqy-microhei fonts-dejavu-core
   mesa-vulkan-drivers libvulkan1
+  qt6-base-dev libgl-dev libvulkan-dev
+  procps sysstat htop
 )
 
 missing=()
