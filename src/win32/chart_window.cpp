@@ -6,6 +6,19 @@ namespace tessivo {
 
 namespace {
 
+// Runs a clean-up on every way out of a scope.
+template <typename F>
+class ScopeExit {
+ public:
+  explicit ScopeExit(F f) : f_(f) {}
+  ScopeExit(const ScopeExit&) = delete;
+  ScopeExit& operator=(const ScopeExit&) = delete;
+  ~ScopeExit() { f_(); }
+
+ private:
+  F f_;
+};
+
 constexpr HRESULT kRecreateTarget = D2DERR_RECREATE_TARGET;
 static_assert(static_cast<unsigned long>(kRecreateTarget) == 0x8899000CUL);
 
@@ -96,18 +109,25 @@ int ChartWindow::clientWidth() const {
 void ChartWindow::paint() {
   PAINTSTRUCT ps;
   BeginPaint(window_, &ps);
-  if (SUCCEEDED(createDeviceResources())) {
-    const BrushTable brushes = borrow(brushes_);
-    const FormatTable formats = borrow(formats_);
-    renderTarget_->BeginDraw();
-    {
-      D2dCanvas canvas(*renderTarget_.Get(), *d2dFactory_.Get(), brushes, formats);
-      const D2D1_SIZE_F size = renderTarget_->GetSize();
-      chart_.paint(canvas, size.width, size.height);
-    }
+  paintOpen_ = true;
+  // EndDraw and EndPaint run on every way out, a frame that throws included: a target left
+  // inside a draw fails every later BeginDraw, and the paint's device context would leak.
+  const ScopeExit endPaint{[&] {
+    EndPaint(window_, &ps);
+    paintOpen_ = false;
+  }};
+  if (FAILED(createDeviceResources())) return;
+  const BrushTable brushes = borrow(brushes_);
+  const FormatTable formats = borrow(formats_);
+  renderTarget_->BeginDraw();
+  drawOpen_ = true;
+  const ScopeExit endDraw{[&] {
+    drawOpen_ = false;
     if (renderTarget_->EndDraw() == kRecreateTarget) discardDeviceResources();
-  }
-  EndPaint(window_, &ps);
+  }};
+  D2dCanvas canvas(*renderTarget_.Get(), *d2dFactory_.Get(), brushes, formats);
+  const D2D1_SIZE_F size = renderTarget_->GetSize();
+  chart_.paint(canvas, size.width, size.height);
 }
 
 LRESULT CALLBACK ChartWindow::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
@@ -131,7 +151,11 @@ LRESULT CALLBACK ChartWindow::windowProc(HWND window, UINT message, WPARAM wPara
   try {
     return self->handle(message, wParam, lParam);
   } catch (...) {
-    // Nothing may unwind into the system's dispatcher; the frame or the gesture is lost.
+    // Nothing may unwind into the system's dispatcher. A frame or gesture that could not
+    // finish (out of memory) leaves the chart's state unreliable: the main window ends the
+    // program with exit code 1, once this message has returned.
+    HWND parent = GetParent(window);
+    if (parent == nullptr || !PostMessageW(parent, kChartFailedMessage, 0, 0)) PostQuitMessage(1);
     return 0;
   }
 }

@@ -19,6 +19,9 @@ namespace tessivo {
 
 inline constexpr int kChartWindowId = 1002;
 inline constexpr wchar_t kChartClassName[] = L"QuarnelSpeedChart";
+// Posted to the parent when a chart message could not be handled (out of memory): the
+// state is then unreliable and the program ends, reporting failure.
+inline constexpr UINT kChartFailedMessage = WM_APP + 2;
 
 class ChartWindow final : public ChartSurface {
  public:
@@ -40,8 +43,10 @@ class ChartWindow final : public ChartSurface {
 
   void requestRepaint() override;
 
-  // For checks of the device-resource life cycle.
+  // For checks of the device-resource and paint life cycles.
   bool hasRenderTarget() const { return renderTarget_ != nullptr; }
+  bool paintOpen() const { return paintOpen_; }
+  bool drawOpen() const { return drawOpen_; }
 
  private:
   static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
@@ -51,6 +56,8 @@ class ChartWindow final : public ChartSurface {
 
   SpeedChart& chart_;
   HWND window_ = nullptr;
+  bool paintOpen_ = false;  // between BeginPaint and EndPaint
+  bool drawOpen_ = false;   // between BeginDraw and EndDraw
 
   Microsoft::WRL::ComPtr<ID2D1Factory> d2dFactory_;
   Microsoft::WRL::ComPtr<IDWriteFactory> dwriteFactory_;

@@ -112,6 +112,10 @@ LRESULT MainWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_TIMER:
       if (wParam == kSamplingTimerId) RefreshTick::run(state_);
       return 0;
+    case kChartFailedMessage:
+      failed_ = true;
+      DestroyWindow(window_);
+      return 0;
     case WM_NOTIFY:
       if (lParam == 0) return 0;
       return onNotify(*reinterpret_cast<NMHDR*>(lParam), wParam, lParam);
