@@ -1,77 +1,88 @@
 #!/usr/bin/env bash
-# Builds the Windows program and runs it under Wine.
-# With DISPLAY set it runs in that display until the program is closed. Without one it
-# starts a private headless X server, lets the program sample for a few seconds, saves a
-# screenshot to build/screenshot.png, closes the program and stops the server.
-# TESSIVO_BUILD_DIR overrides the build directory (default: the windows preset's build/windows).
+# Builds Tessivo and runs it.
+#   bash scripts/run.sh           the native Linux program, over this machine's /proc
+#   bash scripts/run.sh windows   the Windows program under Wine (scripts/run-windows.sh)
+# With DISPLAY set the program runs in that display until it is closed. Without one it starts
+# a private headless X server, runs a short disk writer beside the program so there is real
+# I/O to see, lets it sample for a few seconds, saves a screenshot, prints its path and
+# closes the program.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 repo=$(pwd)
 
-bash scripts/setup.sh
-build_dir=${TESSIVO_BUILD_DIR:-build/windows}
-cmake --preset windows -B "$build_dir" >/dev/null
-cmake --build "$build_dir" -j2 --target tessivo
-exe="$repo/$build_dir/src/win32/tessivo.exe"
-[ -f "$exe" ] || { echo "run: $exe was not built" >&2; exit 1; }
+if [ "${1:-linux}" = windows ]; then
+  shift
+  exec bash scripts/run-windows.sh "$@"
+fi
 
-# shellcheck source=wine-prefix.sh
-. scripts/wine-prefix.sh
+bash scripts/setup.sh
+build_dir=${TESSIVO_BUILD_DIR:-build/native}
+cmake --preset native -B "$build_dir" >/dev/null
+cmake --build "$build_dir" -j2 --target tessivo
+exe="$repo/$build_dir/src/linux/tessivo"
+[ -x "$exe" ] || { echo "run: $exe was not built" >&2; exit 1; }
+
+if [ -n "${DISPLAY:-}" ]; then
+  exec "$exe"
+fi
 
 # shellcheck source=xvfb.sh
 . scripts/xvfb.sh
 
-if [ -n "${DISPLAY:-}" ]; then
-  tessivo_wine_prefix_ready
-  exec wine "$exe"
-fi
-
 work=$(mktemp -d)
-wine_pid=""
+app_pid=""
+writer_pid=""
 cleanup() {
   set +e
-  if [ -n "$wine_pid" ] && kill -0 "$wine_pid" 2>/dev/null; then
-    kill "$wine_pid" 2>/dev/null
-    wait "$wine_pid" 2>/dev/null
+  [ -n "$writer_pid" ] && kill "$writer_pid" 2>/dev/null && wait "$writer_pid" 2>/dev/null
+  if [ -n "$app_pid" ] && kill -0 "$app_pid" 2>/dev/null; then
+    kill -KILL "$app_pid" 2>/dev/null
+    wait "$app_pid" 2>/dev/null
   fi
-  if [ -n "$tessivo_xvfb_pid" ]; then
-    # Let Wine's helper processes on this display end before the display goes away.
-    timeout 20 wineserver -w 2>/dev/null
-    tessivo_stop_xvfb
-  fi
+  tessivo_stop_xvfb
   rm -rf "$work"
 }
 trap cleanup EXIT
 
 tessivo_start_xvfb "$work" || { echo "run: no X server" >&2; exit 1; }
 
-tessivo_wine_prefix_ready
-wine "$exe" &
-wine_pid=$!
+# Something to watch: a writer that rewrites a 32 MiB file and reads it back, over and over.
+(
+  exec -a tessivo-demo-writer bash -c '
+    while :; do
+      dd if=/dev/zero of="$1/demo.bin" bs=1M count=32 conv=fsync status=none
+      dd if="$1/demo.bin" of=/dev/null bs=1M status=none
+      sleep 0.5
+    done' _ "$work"
+) &
+writer_pid=$!
 
-# Wait for the window, then long enough for many refreshes (one every 333 ms) and a chart
-# with some history.
-for _ in $(seq 1 600); do
+"$exe" &
+app_pid=$!
+
+for _ in $(seq 1 300); do
   xwininfo -root -tree 2>/dev/null | grep -q '"Tessivo"' && break
-  kill -0 "$wine_pid" 2>/dev/null || { echo "run: the program ended early" >&2; exit 1; }
+  kill -0 "$app_pid" 2>/dev/null || { echo "run: the program ended early" >&2; exit 1; }
   sleep 0.1
 done
 sleep "${TESSIVO_RUN_SECONDS:-8}"
 
 mkdir -p build
-import -window root "$repo/build/screenshot.png"
-echo "$repo/build/screenshot.png"
+import -window root "$repo/build/screenshot-linux.png"
+echo "$repo/build/screenshot-linux.png"
 
-# Close it the way the user would: WM_CLOSE to its window (taskkill without /f).
-wine taskkill /im tessivo.exe >/dev/null 2>&1 || true
-for _ in $(seq 1 150); do
-  kill -0 "$wine_pid" 2>/dev/null || break
-  sleep 0.2
+# Close it the way a desktop session does: SIGTERM, which the program answers by closing its
+# window and ending with exit code 0.
+kill -TERM "$app_pid"
+status=0
+for _ in $(seq 1 100); do
+  kill -0 "$app_pid" 2>/dev/null || break
+  sleep 0.1
 done
-if kill -0 "$wine_pid" 2>/dev/null; then
+if kill -0 "$app_pid" 2>/dev/null; then
   echo "run: the program did not close in time; stopping it" >&2
 else
-  wait "$wine_pid" 2>/dev/null && status=0 || status=$?
-  wine_pid=""
+  wait "$app_pid" || status=$?
+  app_pid=""
   [ "$status" -eq 0 ] || echo "run: the program exited with code $status" >&2
 fi
