@@ -2,7 +2,9 @@
 // readlink /proc/<pid>/exe for image paths, CLOCK_MONOTONIC for the clock.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -31,11 +33,14 @@ class ProcSystem final : public ProcessSystem {
   void setByteSource(ProcByteSource source) { byteSource_ = source; }
   ProcByteSource byteSource() const { return byteSource_; }
 
+  // Descriptors held open across snapshots (two per process at most).
+  std::size_t keptDescriptors() const;
+
  private:
   struct Impl;
   std::string procRoot_;
   ProcByteSource byteSource_ = ProcByteSource::AllIo;
-  Impl* impl_;  // kept descriptors and reusable buffers
+  std::unique_ptr<Impl> impl_;  // kept descriptors and reusable buffers
 };
 
 // Raises the soft RLIMIT_NOFILE to the hard limit, so descriptors can be kept per process.

@@ -1,0 +1,261 @@
+#include "linux/proc_system.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <string_view>
+#include <utility>
+
+#include "linux/proc_descriptor.h"
+#include "linux/proc_parse.h"
+
+namespace tessivo {
+
+namespace {
+
+// Descriptors left to the rest of the program however many processes there are.
+constexpr std::size_t kReservedDescriptors = 128;
+
+// "<pid>/<leaf>", terminated, in a fixed buffer: no allocation per file.
+class PidPath {
+ public:
+  PidPath(std::uint32_t pid, std::string_view leaf) {
+    char* end = std::to_chars(text_.data(), text_.data() + 10, pid).ptr;
+    *end++ = '/';
+    std::memcpy(end, leaf.data(), leaf.size());
+    end[leaf.size()] = '\0';
+  }
+  const char* c_str() const { return text_.data(); }
+
+ private:
+  std::array<char, 24> text_{};
+};
+
+}  // namespace
+
+struct ProcSystem::Impl {
+  struct Entry {
+    std::uint32_t pid = 0;
+    std::uint64_t startTime = 0;
+    ProcDescriptor stat;
+    ProcDescriptor io;
+    bool ioUnreadable = false;  // this process's counters cannot be read; not asked again
+  };
+
+  explicit Impl(std::string root) : procRoot(std::move(root)) {}
+
+  std::string procRoot;
+  ProcDescriptor dir;
+  std::vector<Entry> entries;  // by pid, ascending
+  std::vector<Entry> nextEntries;
+  std::vector<std::uint32_t> pids;
+  std::size_t kept = 0;
+  std::size_t keepLimit = 0;
+  alignas(8) std::array<char, 32 * 1024> dirBuffer{};
+  std::array<char, 4096> text{};
+
+  bool openRoot() {
+    if (!dir) dir = ProcDescriptor(::open(procRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return static_cast<bool>(dir);
+  }
+
+  // The process identifiers listed now, ascending; false when the directory cannot be read.
+  bool listPids() {
+    pids.clear();
+    if (!openRoot() || ::lseek(dir.get(), 0, SEEK_SET) != 0) return false;
+    for (;;) {
+      const ssize_t n = ::getdents64(dir.get(), dirBuffer.data(), dirBuffer.size());
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        dir.reset();  // reopened at the next snapshot
+        return false;
+      }
+      if (n == 0) break;
+      for (ssize_t at = 0; at < n;) {
+        const auto* entry = reinterpret_cast<const dirent64*>(dirBuffer.data() + at);
+        at += entry->d_reclen;
+        if (entry->d_type != DT_DIR && entry->d_type != DT_UNKNOWN) continue;
+        const std::uint32_t pid = parsePidName(entry->d_name);
+        if (pid != 0) pids.push_back(pid);
+      }
+    }
+    // The kernel lists processes in ascending order; other trees need not.
+    if (!std::is_sorted(pids.begin(), pids.end())) std::sort(pids.begin(), pids.end());
+    return true;
+  }
+
+  void updateKeepLimit() {
+    rlimit limit{};
+    std::uint64_t soft = 1024;
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0) soft = limit.rlim_cur;
+    keepLimit = soft > kReservedDescriptors ? static_cast<std::size_t>(soft - kReservedDescriptors) : 0;
+  }
+
+  void release(ProcDescriptor& fd) {
+    if (fd) {
+      fd.reset();
+      --kept;
+    }
+  }
+
+  void drop(Entry& entry) {
+    release(entry.stat);
+    release(entry.io);
+  }
+
+  // Bytes read into text from offset 0, or -errno.
+  ssize_t readAt(int fd) {
+    for (;;) {
+      const ssize_t n = ::pread(fd, text.data(), text.size() - 1, 0);
+      if (n >= 0) return n;
+      if (errno != EINTR) return -errno;
+    }
+  }
+
+  // Reads <pid>/<leaf> through a new descriptor, which `slot` keeps while descriptors last;
+  // otherwise it is closed again at once. Bytes read, or -errno.
+  ssize_t readFresh(std::uint32_t pid, std::string_view leaf, ProcDescriptor& slot) {
+    ProcDescriptor fd(::openat(dir.get(), PidPath(pid, leaf).c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) {
+      const int error = errno;
+      if (error == EMFILE || error == ENFILE) keepLimit = kept;  // keep no more this snapshot
+      return -error;
+    }
+    const ssize_t n = readAt(fd.get());
+    if (n > 0 && kept < keepLimit) {
+      slot = std::move(fd);
+      ++kept;
+    }
+    return n;
+  }
+
+  std::string_view textOf(ssize_t n) const { return {text.data(), n > 0 ? static_cast<std::size_t>(n) : 0}; }
+
+  // Fills `sample` for one listed process; false when it is not to be listed (it exited,
+  // or no descriptor was left to read it).
+  bool sampleOne(Entry& entry, bool known, ProcByteSource source, ProcessSample& sample) {
+    std::optional<ProcStat> stat;
+    bool renewed = !known;
+    if (entry.stat) {
+      stat = parseProcStat(textOf(readAt(entry.stat.get())));
+      // A kept descriptor stops working once its process is gone, even when the pid is
+      // already someone else's.
+      if (!stat) {
+        release(entry.stat);
+        renewed = true;
+      }
+    }
+    if (!stat) {
+      stat = parseProcStat(textOf(readFresh(entry.pid, "stat", entry.stat)));
+      if (!stat) return false;
+    }
+    if (stat->startTime != entry.startTime) renewed = true;
+    if (renewed) {
+      release(entry.io);
+      entry.ioUnreadable = false;
+      entry.startTime = stat->startTime;
+    }
+    sample.pid = entry.pid;
+    sample.createTime = entry.startTime;
+    assignUtf8(stat->comm, sample.name);  // before text is reused for the counters
+
+    std::optional<ProcIo> io;
+    if (entry.io) {
+      io = parseProcIo(textOf(readAt(entry.io.get())));
+      if (!io) release(entry.io);
+    }
+    if (!io && !entry.ioUnreadable) {
+      const ssize_t n = readFresh(entry.pid, "io", entry.io);
+      // Zeros now would read as a drop and then a burst: better absent for one snapshot.
+      if (n == -EMFILE || n == -ENFILE) return false;
+      io = parseProcIo(textOf(n));
+      // Another user's process (or a file the kernel does not offer): listed, without counters.
+      if (!io) entry.ioUnreadable = true;
+    }
+    const ProcIo counters = io.value_or(ProcIo{});
+    const bool disk = source == ProcByteSource::DiskOnly;
+    sample.counters = IoCounters{counters.syscr, counters.syscw, 0,
+                                 disk ? counters.readBytes : counters.rchar,
+                                 disk ? counters.writeBytes : counters.wchar, 0};
+    return true;
+  }
+
+  void snapshot(ProcByteSource source, std::vector<ProcessSample>& out) {
+    if (!listPids()) {
+      for (Entry& entry : entries) drop(entry);
+      entries.clear();
+      out.clear();
+      return;
+    }
+    updateKeepLimit();
+    nextEntries.clear();
+    std::size_t count = 0;
+    std::size_t old = 0;
+    for (const std::uint32_t pid : pids) {
+      while (old < entries.size() && entries[old].pid < pid) drop(entries[old++]);
+      const bool known = old < entries.size() && entries[old].pid == pid;
+      Entry entry = known ? std::move(entries[old++]) : Entry{};
+      entry.pid = pid;
+      if (count == out.size()) out.emplace_back();
+      if (sampleOne(entry, known, source, out[count])) {
+        ++count;
+        nextEntries.push_back(std::move(entry));
+      } else {
+        drop(entry);
+      }
+    }
+    while (old < entries.size()) drop(entries[old++]);
+    std::swap(entries, nextEntries);
+    nextEntries.clear();
+    out.resize(count);
+  }
+};
+
+ProcSystem::ProcSystem(std::string procRoot)
+    : procRoot_(std::move(procRoot)), impl_(std::make_unique<Impl>(procRoot_)) {}
+
+ProcSystem::~ProcSystem() = default;
+
+void ProcSystem::readSnapshot(std::vector<ProcessSample>& out) { impl_->snapshot(byteSource_, out); }
+
+std::u16string ProcSystem::imagePath(std::uint32_t pid) {
+  if (!impl_->openRoot()) return {};
+  std::array<char, 4096> target{};
+  const ssize_t n = ::readlinkat(impl_->dir.get(), PidPath(pid, "exe").c_str(), target.data(), target.size());
+  // A target that fills the buffer may have been cut short: no path rather than a wrong one.
+  if (n <= 0 || static_cast<std::size_t>(n) >= target.size()) return {};
+  std::u16string path;
+  assignUtf8(withoutDeletedSuffix({target.data(), static_cast<std::size_t>(n)}), path);
+  return path;
+}
+
+std::uint64_t ProcSystem::nowMs() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::uint64_t>(now.tv_sec) * 1000 + static_cast<std::uint64_t>(now.tv_nsec) / 1'000'000;
+}
+
+std::size_t ProcSystem::keptDescriptors() const { return impl_->kept; }
+
+std::uint64_t raiseOpenFileLimit() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
+  if (limit.rlim_cur < limit.rlim_max) {
+    rlimit raised = limit;
+    raised.rlim_cur = limit.rlim_max;
+    if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
+  }
+  return limit.rlim_cur == RLIM_INFINITY ? std::numeric_limits<std::uint64_t>::max() : limit.rlim_cur;
+}
+
+}  // namespace tessivo
