@@ -1,0 +1,28 @@
+// tessivo: the per-process disk I/O monitor over /proc.
+#include <unistd.h>
+
+#include <QtWidgets/QApplication>
+
+#include <utility>
+
+#include "app/app_state.h"
+#include "linux/proc_system.h"
+#include "linux/qt_main_window.h"
+
+int main(int argc, char** argv) {
+  // One descriptor is kept open per process; the default soft limit is far too small.
+  tessivo::raiseOpenFileLimit();
+  QApplication app(argc, argv);
+  try {
+    tessivo::ProcSystem system;
+    tessivo::AppState state(system);
+    tessivo::QtShellOptions options;
+    options.setByteSource = [&system](tessivo::ProcByteSource source) { system.setByteSource(source); };
+    options.runningAsRoot = geteuid() == 0;
+    tessivo::QtMainWindow window(state, std::move(options));
+    window.show();
+    return QApplication::exec();
+  } catch (...) {
+    return 1;
+  }
+}
