@@ -24,7 +24,7 @@ double coverage(QRgb pixel, Rgba colour) {
 }
 
 struct Ink {
-  int count = 0, left = kWidth, right = -1;
+  int count = 0, left = kWidth, right = -1, top = kHeight, bottom = -1;
 };
 
 // The pixels inside `rect` (grown by `margin`) that mostly show `colour`.
@@ -36,6 +36,8 @@ Ink inkIn(const QImage& image, RectF rect, Rgba colour, int margin = 0) {
       ++ink.count;
       ink.left = std::min(ink.left, x);
       ink.right = std::max(ink.right, x);
+      ink.top = std::min(ink.top, y);
+      ink.bottom = std::max(ink.bottom, y);
     }
   }
   return ink;
@@ -68,6 +70,7 @@ TEST(QtCanvasTest, FrameShowsBackgroundTextsAndLinesWhereTheChartPutsThem) {
   for (const testing::TextOp& t : texts) {
     const Ink ink = inkIn(image, t.rect, brushColour(t.brush));
     ASSERT_GT(ink.count, 0) << t.utf8();
+    EXPECT_GE(ink.bottom - ink.top, 6) << t.utf8();  // glyphs of a 12 to 13 px font
     // Each text sits at the side of its box that its alignment names.
     const float side = t.align == TextAlign::Leading    ? ink.left - t.rect.left
                        : t.align == TextAlign::Trailing ? t.rect.right - ink.right
