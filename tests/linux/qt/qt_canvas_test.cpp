@@ -15,29 +15,21 @@ namespace {
 
 constexpr int kWidth = 900, kHeight = 380;
 
-// How much of `colour` over the chart background a pixel shows: 0 none, 1 all.
-double coverage(QRgb pixel, Rgba colour) {
-  const Rgba bg = kChartBackground;
-  const double d[3] = {double(colour.r - bg.r), double(colour.g - bg.g), double(colour.b - bg.b)};
-  const double p[3] = {double(qRed(pixel) - bg.r), double(qGreen(pixel) - bg.g), double(qBlue(pixel) - bg.b)};
-  return (d[0] * p[0] + d[1] * p[1] + d[2] * p[2]) / (d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
-}
-
 struct Ink {
   int count = 0, left = kWidth, right = -1, top = kHeight, bottom = -1;
 };
 
-// The pixels inside `rect` (grown by `margin`) that mostly show `colour`.
+// The pixels in `rect` (grown by `margin`) that show mostly `colour` over the background.
 Ink inkIn(const QImage& image, RectF rect, Rgba colour, int margin = 0) {
+  const Rgba bg = kChartBackground;
+  const int d[3] = {colour.r - bg.r, colour.g - bg.g, colour.b - bg.b};
   Ink ink;
   for (int y = std::max(0, int(rect.top) - margin); y < std::min(kHeight, int(rect.bottom) + margin + 1); ++y) {
     for (int x = std::max(0, int(rect.left) - margin); x < std::min(kWidth, int(rect.right) + margin + 1); ++x) {
-      if (coverage(image.pixel(x, y), colour) < 0.6) continue;
-      ++ink.count;
-      ink.left = std::min(ink.left, x);
-      ink.right = std::max(ink.right, x);
-      ink.top = std::min(ink.top, y);
-      ink.bottom = std::max(ink.bottom, y);
+      const QRgb p = image.pixel(x, y);
+      const int along = d[0] * (qRed(p) - bg.r) + d[1] * (qGreen(p) - bg.g) + d[2] * (qBlue(p) - bg.b);
+      if (along < 0.6 * (d[0] * d[0] + d[1] * d[1] + d[2] * d[2])) continue;
+      ink = {ink.count + 1, std::min(ink.left, x), std::max(ink.right, x), std::min(ink.top, y), std::max(ink.bottom, y)};
     }
   }
   return ink;
@@ -45,12 +37,10 @@ Ink inkIn(const QImage& image, RectF rect, Rgba colour, int margin = 0) {
 
 TEST(QtCanvasTest, FrameShowsBackgroundTextsAndLinesWhereTheChartPutsThem) {
   SpeedChart chart;
-  for (std::uint64_t i = 0; i < 120; ++i) {
+  for (std::uint64_t i = 0; i < 120; ++i)
     chart.recordSample(1'000'000 + 40'000 * (i % 17), 300'000, {NameRate{u"磁盘写手", 1'000'000, 300'000}});
-  }
   testing::RecordingCanvas recording;
   chart.paint(recording, kWidth, kHeight);
-
   QImage image(kWidth, kHeight, QImage::Format_ARGB32);
   image.fill(Qt::magenta);  // the frame must cover all of it
   {

@@ -1,5 +1,6 @@
-// The X server seen from outside a program: whether it shows a top-level window with a
-// title, and asking that window to close the way a window manager does (WM_DELETE_WINDOW).
+// The X server seen from outside a program: asks the top-level window titled `title` of
+// process `pid` (as _NET_WM_PID says) to close, as a window manager does (WM_DELETE_WINDOW),
+// or with `send` false only looks for it. False when there is no such window.
 #pragma once
 
 #include <cstdint>
@@ -7,9 +8,6 @@
 
 namespace tessivo::testing {
 
-// Windows are matched by title and by the process id the toolkit puts in _NET_WM_PID.
-bool hasTopLevelWindow(const std::string& title, std::int64_t pid);
-// False when no such window exists.
-bool askToClose(const std::string& title, std::int64_t pid);
+bool closeTopLevelWindow(const std::string& title, std::int64_t pid, bool send);
 
 }  // namespace tessivo::testing
