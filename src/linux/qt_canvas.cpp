@@ -124,8 +124,10 @@ void QtCanvas::text(std::u16string_view text, TextFormat format, TextAlign align
   if (!hasFormat(format)) return;
   painter_.setFont(fonts_[static_cast<std::size_t>(format)]);
   painter_.setPen(colourOf(brush));
-  // DirectWrite wraps inside the layout box and does not clip to it; neither do we.
-  const int flags = horizontalFlag(align) | verticalFlag(paragraph) | Qt::TextWordWrap | Qt::TextDontClip;
+  // Not clipped to the layout box, as DirectWrite draws it. Not wrapped either: the fonts
+  // standing in here are a little wider, and an axis label broken in two reads worse than
+  // one a few pixels past its box.
+  const int flags = horizontalFlag(align) | verticalFlag(paragraph) | Qt::TextDontClip;
   painter_.drawText(rectOf(rect), flags,
                     QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())));
 }
