@@ -1,14 +1,12 @@
-// The main window in this process, over a scripted process source: what only the inside
-// shows (the wiring to the core, the text requests, the timer, tear-down, the chart's view
-// state under the mouse). The end-to-end suite drives the same window from outside.
+// The main window in this process over a scripted source: what only the inside shows (the
+// wiring to the core, text requests, the timer, tear-down, the chart's view state under the
+// mouse). The end-to-end suite drives the same window from outside.
 #include "win32/main_window.h"
 
 #include <gtest/gtest.h>
 #include <commctrl.h>
 
-#include <memory>
-#include <string>
-#include <vector>
+#include <functional>
 
 #include "sampling/refresh_tick.h"
 #include "support/scripted_system.h"
@@ -16,117 +14,66 @@
 namespace tessivo {
 namespace {
 
-std::u16string cellFromControl(HWND list, int row, int column) {
-  wchar_t text[512] = {};
-  LVITEMW item{};
-  item.iSubItem = column;
-  item.pszText = text;
-  item.cchTextMax = 512;
-  SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
-  return reinterpret_cast<const char16_t*>(text);
-}
-
 class MainWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES};
     ASSERT_TRUE(InitCommonControlsEx(&controls));
     MainWindow::registerClass(GetModuleHandleW(nullptr));  // again in later tests: harmless
-    auto& alpha = system.add(100, u"alpha.exe", u"C:\\apps\\alpha.exe");
-    alpha.perTick.readBytes = 40960;
-    alpha.perTick.readOps = 10;
-    auto& beta = system.add(200, u"Beta.exe", u"C:\\apps\\beta.exe");
-    beta.perTick.writeBytes = 8192;
+    system.add(100, u"alpha.exe", u"C:\\apps\\alpha.exe").perTick.readBytes = 40960;
+    system.add(200, u"Beta.exe", u"C:\\apps\\beta.exe").perTick.writeBytes = 8192;
     system.add(300, u"gamma.exe");
-    window = std::make_unique<MainWindow>(state, [this] { ++prepared; });
-    hwnd = window->create(GetModuleHandleW(nullptr));
-    ASSERT_NE(hwnd, nullptr);
+    ASSERT_NE(hwnd = window.create(GetModuleHandleW(nullptr)), nullptr);
     list = GetDlgItem(hwnd, 1001);
     chart = GetDlgItem(hwnd, 1002);
   }
-
   void TearDown() override {
-    if (window->window() != nullptr) DestroyWindow(window->window());
-    quitCode = drainForQuit();
-    window.reset();
+    if (window.window() != nullptr) DestroyWindow(window.window());
+    drain();
   }
 
-  // Dispatches what is queued; returns the WM_QUIT code if one came, else -1.
-  static int drainForQuit() {
-    MSG msg;
+  static int drain() {  // dispatches what is queued; the WM_QUIT code, or -1 without one
     int code = -1;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      if (msg.message == WM_QUIT) {
-        code = static_cast<int>(msg.wParam);
-        continue;
-      }
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
+    for (MSG m; PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE);)
+      m.message == WM_QUIT ? void(code = static_cast<int>(m.wParam)) : void(DispatchMessageW(&m));
     return code;
   }
-
-  LRESULT command(std::int32_t id) { return SendMessageW(hwnd, WM_COMMAND, MAKEWPARAM(id, 0), 0); }
-
-  LRESULT notify(NMHDR& header) { return SendMessageW(hwnd, WM_NOTIFY, header.idFrom, reinterpret_cast<LPARAM>(&header)); }
-
-  LRESULT columnClick(int column, UINT_PTR from = 1001) {
-    NMLISTVIEW click{};
-    click.hdr.hwndFrom = list;
-    click.hdr.idFrom = from;
-    click.hdr.code = LVN_COLUMNCLICK;
-    click.iItem = -1;
-    click.iSubItem = column;
-    return notify(click.hdr);
-  }
-
-  void refreshes(int n) {
-    for (int i = 0; i < n; ++i) SendMessageW(hwnd, WM_TIMER, 1, 0);
+  LRESULT notify(NMHDR& header) {
+    return SendMessageW(hwnd, WM_NOTIFY, header.idFrom, reinterpret_cast<LPARAM>(&header));
   }
 
   testing::ScriptedSystem system;
   AppState state{system};
-  std::unique_ptr<MainWindow> window;
-  HWND hwnd = nullptr;
-  HWND list = nullptr;
-  HWND chart = nullptr;
   int prepared = 0;
-  int quitCode = -1;
+  MainWindow window{state, [this] { ++prepared; }};
+  HWND hwnd = nullptr, list = nullptr, chart = nullptr;
 };
 
-// Window classes, styles, columns, menus and layout are checked from outside by the
-// end-to-end suite; here, what only the inside shows: the wiring to the core.
 TEST_F(MainWindowTest, CreationWiresTheShellToTheCoreBeforeTheFirstShow) {
   EXPECT_EQ(prepared, 1);
   EXPECT_GE(system.readCount, 1u) << "the list must be filled before the window first shows";
-  EXPECT_EQ(state.listView, &window->list());
-  EXPECT_EQ(state.chart.surface, &window->chart());
+  EXPECT_EQ(state.listView, &window.list());
+  EXPECT_EQ(state.chart.surface, &window.chart());
   EXPECT_EQ(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0), static_cast<LRESULT>(state.rows.size()));
   EXPECT_EQ(GetClassLongPtrW(chart, GCL_STYLE), static_cast<ULONG_PTR>(CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS));
 }
 
-// Exact cells are checked from outside by the end-to-end suite; here, the requests that
-// must not be answered with a row.
-TEST_F(MainWindowTest, TextRequestsOutsideTheRowsOrWithoutTextBitChangeNothing) {
+// Exact cells are checked from outside; here, the requests that must not be answered with a row.
+TEST_F(MainWindowTest, TextRequestsOutsideTheRowsOrWithoutTheTextBitChangeNothing) {
   ASSERT_FALSE(state.rows.empty());
-  EXPECT_FALSE(cellFromControl(list, 0, 0).empty()) << "the control's own request is answered";
-  wchar_t sentinel[] = L"untouched";
+  wchar_t sentinel[] = L"untouched", cell[64] = {};
+  ListView_GetItemText(list, 0, 0, cell, 64);
+  EXPECT_NE(cell[0], 0) << "the control's own request is answered";
   NMLVDISPINFOW request{};
-  request.hdr.hwndFrom = list;
-  request.hdr.idFrom = 1001;
-  request.hdr.code = LVN_GETDISPINFOW;
-  request.item.mask = LVIF_STATE;  // no text asked for: nothing may change
-  request.item.iItem = 0;
+  request.hdr = {list, 1001, LVN_GETDISPINFOW};
+  request.item.mask = LVIF_STATE;  // no text asked for
   request.item.pszText = sentinel;
   EXPECT_EQ(notify(request.hdr), 0);
   EXPECT_EQ(request.item.pszText, sentinel);
-
   request.item.mask = LVIF_TEXT;  // a row the control still counts but the state no longer has
   request.item.iItem = static_cast<int>(state.rows.size());
   notify(request.hdr);
-  ASSERT_NE(request.item.pszText, nullptr);
   EXPECT_STREQ(request.item.pszText, L"");
-
   request.item.iItem = 0;  // the same request from another control is not the list's
   request.item.pszText = sentinel;
   request.hdr.idFrom = 1002;
@@ -134,30 +81,34 @@ TEST_F(MainWindowTest, TextRequestsOutsideTheRowsOrWithoutTextBitChangeNothing) 
   EXPECT_EQ(request.item.pszText, sentinel);
 }
 
-TEST_F(MainWindowTest, OnlyTheListsHeaderClicksAndKnownCommandsAreHandled) {
-  const auto reads = system.readCount;
-  EXPECT_EQ(columnClick(0), 0);
-  EXPECT_EQ(system.readCount, reads + 1) << "a header click refreshes at once";
-  columnClick(3, 1002);  // not from the list
-  EXPECT_EQ(state.sortColumn, 0);
-  command(12345);  // not a command: the default procedure gets it
-  EXPECT_EQ(system.readCount, reads + 1);
-}
-
-TEST_F(MainWindowTest, TimerOneRunsTheRefresh) {
-  const auto reads = system.readCount;
-  SendMessageW(hwnd, WM_TIMER, 1, 0);
-  EXPECT_EQ(system.readCount, reads + 1);
-  SendMessageW(hwnd, WM_TIMER, 2, 0);
-  EXPECT_EQ(system.readCount, reads + 1);
-
-  // The armed timer delivers ticks through the message loop on its own.
-  const ULONGLONG deadline = GetTickCount64() + 20'000;
-  while (system.readCount == reads + 1 && GetTickCount64() < deadline) {
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
-    drainForQuit();
+TEST_F(MainWindowTest, OnlyTimerOneTheListsHeaderClicksAndKnownCommandsRefresh) {
+  const auto click = [&](UINT_PTR from, int column) {
+    NMLISTVIEW header{};
+    header.hdr = {list, from, LVN_COLUMNCLICK};
+    header.iItem = -1;
+    header.iSubItem = column;
+    return notify(header.hdr) == 0;
+  };
+  const struct {
+    const char* what;
+    std::function<bool()> send;
+    std::uint64_t refreshes;
+  } cases[] = {{"a click on the list's header", [&] { return click(1001, 0); }, 1},
+               {"a click from another control", [&] { return click(1002, 3); }, 0},
+               {"an unknown command", [&] { return SendMessageW(hwnd, WM_COMMAND, 12345, 0), true; }, 0},
+               {"timer 1", [&] { return SendMessageW(hwnd, WM_TIMER, 1, 0) == 0; }, 1},
+               {"timer 2", [&] { return SendMessageW(hwnd, WM_TIMER, 2, 0), true; }, 0}};
+  for (const auto& c : cases) {
+    const auto reads = system.readCount;
+    EXPECT_TRUE(c.send()) << c.what;
+    EXPECT_EQ(system.readCount, reads + c.refreshes) << c.what;
   }
-  EXPECT_GT(system.readCount, reads + 1);
+  EXPECT_EQ(state.sortColumn, 0);
+  // The armed timer delivers ticks through the message loop on its own.
+  const auto reads = system.readCount;
+  for (const ULONGLONG end = GetTickCount64() + 20'000; system.readCount == reads && GetTickCount64() < end;)
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT), drain();
+  EXPECT_GT(system.readCount, reads);
 }
 
 TEST_F(MainWindowTest, DestroyingTheWindowEndsTheLoopAndUnhooksTheCore) {
@@ -165,49 +116,45 @@ TEST_F(MainWindowTest, DestroyingTheWindowEndsTheLoopAndUnhooksTheCore) {
   ASSERT_TRUE(state.trayIconShown) << "minimised without an icon";
   DestroyWindow(hwnd);
   EXPECT_FALSE(state.trayIconShown) << "the icon outlives the window";
-  EXPECT_EQ(drainForQuit(), 0);
-  EXPECT_EQ(window->window(), nullptr);
+  EXPECT_EQ(drain(), 0);
+  EXPECT_EQ(window.window(), nullptr);
   EXPECT_EQ(state.listView, nullptr);
   EXPECT_EQ(state.chart.surface, nullptr);
-  // A refresh after the windows are gone publishes nowhere and must not fail.
   const auto reads = system.readCount;
-  RefreshTick::run(state);
+  RefreshTick::run(state);  // publishes nowhere, and must not fail
   EXPECT_EQ(system.readCount, reads + 1);
   EXPECT_FALSE(state.rows.empty());
 }
 
 TEST_F(MainWindowTest, ChartWindowDrawsAndTurnsTheMouseIntoViewChanges) {
   SendMessageW(hwnd, WM_SIZE, SIZE_RESTORED, MAKELPARAM(800, 600));
-  refreshes(300);  // more than the live capacity
+  for (int i = 0; i < 300; ++i) SendMessageW(hwnd, WM_TIMER, 1, 0);  // more than the live capacity
   RedrawWindow(chart, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
-  EXPECT_TRUE(window->chart().hasRenderTarget()) << "the first paint makes the device resources";
-
-  SendMessageW(chart, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(400, 100));
-  EXPECT_EQ(GetCapture(), chart);
-  EXPECT_TRUE(state.chart.dragging);
-  SendMessageW(chart, WM_LBUTTONUP, 0, MAKELPARAM(420, 100));
-  EXPECT_NE(GetCapture(), chart);
-  EXPECT_FALSE(state.chart.dragging);
-
-  SendMessageW(chart, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(400, 100));
+  EXPECT_TRUE(window.chart().hasRenderTarget()) << "the first paint makes the device resources";
+  const auto mouse = [&](UINT message, int x = 400, int y = 100) {
+    const bool down = message == WM_LBUTTONDOWN || message == WM_LBUTTONDBLCLK;
+    SendMessageW(chart, message, down ? MK_LBUTTON : 0, MAKELPARAM(x, y));
+  };
+  mouse(WM_LBUTTONDOWN);
+  EXPECT_TRUE(GetCapture() == chart && state.chart.dragging);
+  mouse(WM_LBUTTONUP, 420);
+  EXPECT_FALSE(GetCapture() == chart || state.chart.dragging);
+  mouse(WM_LBUTTONDOWN);
   ReleaseCapture();  // someone else took the mouse
   EXPECT_FALSE(state.chart.dragging);
-
-  SendMessageW(chart, WM_MOUSEMOVE, 0, MAKELPARAM(300, 120));
-  EXPECT_TRUE(state.chart.hoverActive);
-  EXPECT_EQ(state.chart.hoverX, 300);
-  EXPECT_EQ(state.chart.hoverY, 120);
-  SendMessageW(chart, WM_MOUSELEAVE, 0, 0);
+  mouse(WM_MOUSEMOVE, 300, 120);
+  EXPECT_TRUE(state.chart.hoverActive && state.chart.hoverX == 300 && state.chart.hoverY == 120);
+  mouse(WM_MOUSELEAVE);
   EXPECT_FALSE(state.chart.hoverActive);
 
   state.chart.resetView();
   const float span = state.chart.viewSpan;
-  POINT middle{64 + (800 - 64 - 16) / 2, 100};
+  POINT middle{64 + (800 - 64 - 16) / 2, 100};  // of the plot, in screen coordinates
   ClientToScreen(chart, &middle);
   SendMessageW(chart, WM_MOUSEWHEEL, MAKEWPARAM(0, WHEEL_DELTA), MAKELPARAM(middle.x, middle.y));
   EXPECT_LT(state.chart.viewSpan, span) << "a wheel step away from the user zooms in";
   EXPECT_TRUE(state.chart.viewAltered);
-  SendMessageW(chart, WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(400, 100));
+  mouse(WM_LBUTTONDBLCLK);
   EXPECT_FALSE(state.chart.viewAltered);
   EXPECT_EQ(state.chart.viewSpan, span);
 }

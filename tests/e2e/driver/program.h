@@ -1,121 +1,264 @@
 // One running copy of the program under test, driven from outside with Win32 calls only:
-// it is started with CreateProcessW, its windows are found by class, the list view is read
-// through its messages with buffers placed in the program's own memory, and it is ended
-// the way the user or the desktop would end it.
+// started with CreateProcessW, its windows found by class, the list view read through its
+// own messages with buffers placed in the program's memory, ended the way a user would.
 #pragma once
 
 #include <windows.h>
+#include <commctrl.h>
+#include <shellapi.h>
+#include <wincodec.h>
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cwchar>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "script/script_control.h"
 
 namespace tessivo::e2e {
 
-// Paths the suite was given on its command line.
 struct Paths {
-  std::wstring scripted;  // scripted_tessivo.exe
-  std::wstring real;      // tessivo.exe
-  std::wstring shots;     // folder for screenshots
+  std::wstring scripted, real, shots;  // scripted_tessivo.exe, tessivo.exe, screenshot folder
 };
-const Paths& paths();
-void setPaths(Paths p);
+inline Paths paths;                     // from the command line
+using Row = std::vector<std::wstring>;  // the nine cell texts
+using Table = std::vector<Row>;
 
-struct MenuEntry {
-  int depth = 0;
-  wchar_t kind = L'C';  // P popup, S separator, C command
-  int id = 0;
-  bool checked = false;
-  std::wstring text;
-};
+// Polls every 20 ms until the condition holds; false when it did not in time.
+template <typename Condition>
+bool eventually(Condition condition, DWORD timeoutMs = 10'000) {
+  for (const ULONGLONG deadline = GetTickCount64() + timeoutMs; !condition(); Sleep(20))
+    if (GetTickCount64() >= deadline) return false;
+  return true;
+}
+
+inline bool writePng(const std::wstring& path, UINT width, UINT height, BYTE* pixels) {
+  const bool initialised = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+  IWICImagingFactory* factory = nullptr;
+  IWICStream* stream = nullptr;
+  IWICBitmapEncoder* encoder = nullptr;
+  IWICBitmapFrameEncode* frame = nullptr;
+  WICPixelFormatGUID format = GUID_WICPixelFormat32bppBGR;
+  const bool ok = SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                             IID_IWICImagingFactory, reinterpret_cast<void**>(&factory))) &&
+                  SUCCEEDED(factory->CreateStream(&stream)) &&
+                  SUCCEEDED(stream->InitializeFromFilename(path.c_str(), GENERIC_WRITE)) &&
+                  SUCCEEDED(factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, &encoder)) &&
+                  SUCCEEDED(encoder->Initialize(stream, WICBitmapEncoderNoCache)) &&
+                  SUCCEEDED(encoder->CreateNewFrame(&frame, nullptr)) &&
+                  SUCCEEDED(frame->Initialize(nullptr)) && SUCCEEDED(frame->SetSize(width, height)) &&
+                  SUCCEEDED(frame->SetPixelFormat(&format)) &&
+                  SUCCEEDED(frame->WritePixels(height, width * 4, width * height * 4, pixels)) &&
+                  SUCCEEDED(frame->Commit()) && SUCCEEDED(encoder->Commit());
+  for (IUnknown* object : std::initializer_list<IUnknown*>{frame, encoder, stream, factory})
+    if (object != nullptr) object->Release();
+  if (initialised) CoUninitialize();
+  return ok;
+}
 
 class Program {
  public:
-  // Starts the program and waits until its main window is up and idle (or, started
-  // minimised, until it exists and the program waits for input). Check started().
-  explicit Program(const std::wstring& exe, int showCommand = SW_SHOWNORMAL);
+  // Starts the program and waits until its main window is up, idle and (unless started
+  // minimised) visible. The destructor ends a program still running.
+  explicit Program(const std::wstring& exe = paths.scripted, int showCommand = SW_SHOWNORMAL) {
+    std::wstring commandLine = L"\"" + exe + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = static_cast<WORD>(showCommand);
+    if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process_)) {
+      failure = L"CreateProcessW(" + exe + L") failed, error " + std::to_wstring(GetLastError());
+      return;
+    }
+    const std::wstring controlName = script::controlName(process_.dwProcessId);
+    // Generous: a loaded two-core machine may take a while to start Wine and the program.
+    for (const ULONGLONG deadline = GetTickCount64() + 120'000; main == nullptr; Sleep(50)) {
+      if (const long code = exitCode(0); code >= 0 || GetTickCount64() >= deadline) {
+        failure = code >= 0
+                      ? L"the program ended before its window showed, exit code " + std::to_wstring(code)
+                      : L"timed out waiting for the window QuarnelWindow \"Tessivo\"";
+        return;
+      }
+      if (mapping_ == nullptr && (mapping_ = OpenFileMappingW(FILE_MAP_READ, FALSE, controlName.c_str())))
+        control = static_cast<const script::Control*>(MapViewOfFile(mapping_, FILE_MAP_READ, 0, 0, 0));
+      // The window exists from the start of its creation; its panes and first refresh are
+      // there once the program waits for input.
+      HWND found = window(L"QuarnelWindow", L"Tessivo", 0);
+      if (found && WaitForInputIdle(process_.hProcess, 100) == 0 &&
+          (showCommand == SW_SHOWMINIMIZED || IsWindowVisible(found)))
+        main = found;
+    }
+    list = GetDlgItem(main, 1001);
+    chart = GetDlgItem(main, 1002);
+    header = ListView_GetHeader(list);
+    remote_ = static_cast<char*>(
+        VirtualAllocEx(process_.hProcess, nullptr, 64 * 1024, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    if (remote_ == nullptr) failure = L"VirtualAllocEx failed, error " + std::to_wstring(GetLastError());
+  }
   Program(const Program&) = delete;
   Program& operator=(const Program&) = delete;
-  ~Program();  // ends a program still running
+  ~Program() {
+    if (control != nullptr) UnmapViewOfFile(control);
+    if (mapping_ != nullptr) CloseHandle(mapping_);
+    if (process_.hProcess == nullptr) return;
+    if (exitCode(0) < 0 && TerminateProcess(process_.hProcess, 99)) exitCode(10'000);
+    CloseHandle(process_.hThread);
+    CloseHandle(process_.hProcess);
+  }
 
-  bool started() const { return main_ != nullptr; }
-  const std::wstring& failure() const { return failure_; }
-  HWND main() const { return main_; }
-  HWND list() const { return list_; }
-  HWND chart() const { return chart_; }
-  HWND header() const { return header_; }
+  bool started() const { return remote_ != nullptr; }
+  std::wstring failure;
   DWORD processId() const { return process_.dwProcessId; }
+  HWND main = nullptr, list = nullptr, chart = nullptr, header = nullptr;
+  // The scripted build's block (see script::Control); null for the shipped program.
+  const script::Control* control = nullptr;
 
-  // Sends and waits for the answer (10 s at most; false on time-out).
-  bool send(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0, LRESULT* result = nullptr);
-  bool command(int id) { return send(main_, WM_COMMAND, static_cast<WPARAM>(id), 0); }
+  // Sent with a 10 s time-out, false on time-out; posted to the main window.
+  bool send(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0, LRESULT* result = nullptr) {
+    DWORD_PTR answer = 0;
+    if (!SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, 10'000, &answer))
+      return false;
+    if (result != nullptr) *result = static_cast<LRESULT>(answer);
+    return true;
+  }
+  bool command(int id) { return send(main, WM_COMMAND, static_cast<WPARAM>(id)); }
+  void post(UINT message, WPARAM w = 0, LPARAM l = 0) { PostMessageW(main, message, w, l); }
+  long exitCode(DWORD timeoutMs = 30'000) {  // once the process ended; -1 while it runs
+    DWORD code = 0;
+    const bool ended = WaitForSingleObject(process_.hProcess, timeoutMs) == WAIT_OBJECT_0;
+    return ended && GetExitCodeProcess(process_.hProcess, &code) ? static_cast<long>(code) : -1;
+  }
+  long close(UINT message = WM_CLOSE, WPARAM wParam = 0) { return post(message, wParam), exitCode(); }
 
-  // The list view, read through LVM_* messages.
-  int rowCount();
-  std::wstring cell(int row, int column);
-  std::vector<std::vector<std::wstring>> table();  // every row, all nine columns
-  std::wstring columnTitle(int column);
-  int columnWidth(int column);
-  int columnCount();
-  // A left click in the middle of one column's header (button down and up).
-  bool clickHeader(int column);
+  // The whole list, read while no snapshot came in; that snapshot's number in atRead.
+  Table table(std::int64_t* atRead = nullptr) {
+    for (int attempt = 0; attempt < 20; ++attempt) {
+      const std::int64_t before = reads();
+      LRESULT rows = 0;
+      Table out(send(list, LVM_GETITEMCOUNT, 0, 0, &rows) ? static_cast<std::size_t>(rows) : 0);
+      for (std::size_t r = 0; r < out.size(); ++r)
+        for (LVITEMW item{}; item.iSubItem < 9; ++item.iSubItem)
+          out[r].push_back(exchange(list, LVM_GETITEMTEXTW, r, item));
+      if (reads() != before) continue;
+      if (atRead != nullptr) *atRead = before;
+      return out;
+    }
+    ADD_FAILURE() << "the list could not be read between two snapshots";
+    return {};
+  }
+  std::wstring column(int index, int* width) {  // a column's title ("" past the last) and width
+    LVCOLUMNW column{};
+    column.mask = LVCF_TEXT | LVCF_WIDTH;
+    const std::wstring title = exchange(list, LVM_GETCOLUMNW, static_cast<WPARAM>(index), column);
+    *width = column.cx;
+    return title;
+  }
+  bool clickHeader(int column) {  // button down and up in the middle of the column's header
+    RECT r{};
+    exchange(header, HDM_GETITEMRECT, static_cast<WPARAM>(column), r);
+    const LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    return r.right > r.left && send(header, WM_LBUTTONDOWN, MK_LBUTTON, at) &&
+           send(header, WM_LBUTTONUP, 0, at);
+  }
 
-  // Window rectangles in the main window's client coordinates.
-  RECT childRect(HWND child);
-  RECT clientRect();
+  RECT rect(HWND window) {  // the main window's client area, or a pane in client coordinates
+    RECT r{};
+    if (window == main) return GetClientRect(main, &r), r;
+    GetWindowRect(window, &r);
+    MapWindowPoints(HWND_DESKTOP, main, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+  }
+  bool trayIcon() {  // NIM_MODIFY succeeds only for an icon that exists
+    NOTIFYICONDATAW data{};
+    data.cbSize = sizeof data;
+    data.hWnd = main;
+    data.uID = 1;
+    return Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
+  }
+  // A top-level window of the program, by class and (unless null) caption; null if none came.
+  HWND window(const wchar_t* className, const wchar_t* caption = nullptr, DWORD timeoutMs = 10'000) {
+    HWND found = nullptr;
+    eventually(
+        [&] {
+          DWORD owner = 0;
+          while ((found = FindWindowExW(nullptr, found, className, caption)) != nullptr)
+            if (GetWindowThreadProcessId(found, &owner) && owner == process_.dwProcessId) return true;
+          return false;
+        },
+        timeoutMs);
+    return found;
+  }
+  // Saves the main window's screen area as PNG: its number of colours, 0 on failure.
+  int screenshot(const std::wstring& fileName) {
+    RECT r{};
+    GetWindowRect(main, &r);
+    const int width = r.right - r.left, height = r.bottom - r.top;
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof info.bmiHeader, width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};  // rows top-down
+    HDC screen = GetDC(nullptr), memory = CreateCompatibleDC(screen);
+    void* pixels = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &pixels, nullptr, 0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    const auto* bits = static_cast<const std::uint32_t*>(pixels);
+    std::unordered_set<std::uint32_t> colours;
+    if (bitmap && BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY) && GdiFlush() &&
+        writePng(paths.shots + L"\\" + fileName, static_cast<UINT>(width), static_cast<UINT>(height),
+                 static_cast<BYTE*>(pixels)))
+      for (int i = 0; i < width * height; ++i) colours.insert(bits[i] & 0xFFFFFFu);
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return static_cast<int>(colours.size());
+  }
 
-  // Whether the shell holds a notification icon (owner: the main window, id 1): probed with
-  // NIM_MODIFY, which succeeds only for an icon that exists.
-  bool trayIconPresent();
-
-  // Waits up to timeoutMs for the process to end; its exit code, or -1 when still running.
-  long waitForExit(DWORD timeoutMs);
-
-  // The scripted build's shared block; null for the real program.
-  const script::Control* control() const { return control_; }
-  std::int64_t reads() const { return control_ ? control_->reads : -1; }
-  // Waits until at least `count` snapshots were taken; false on time-out.
-  bool waitForReads(std::int64_t count, DWORD timeoutMs = 20'000);
-  std::vector<MenuEntry> menu();  // the scripted build's menu bar, as the program holds it
-
-  // Finds a top-level window of the program by class and caption within timeoutMs.
-  HWND waitForWindow(const wchar_t* className, const wchar_t* caption, DWORD timeoutMs);
-
-  // Saves the screen area of a window as PNG in the screenshot folder; false on failure.
-  // Also says how many distinct colours it holds (a blank pane has one or two).
-  bool screenshot(HWND window, const std::wstring& fileName, int* colours = nullptr);
+  std::int64_t reads() const { return control ? control->reads : -1; }
+  bool waitForReads(std::int64_t count, DWORD timeoutMs = 20'000) {
+    return control != nullptr && eventually([&] { return control->reads >= count; }, timeoutMs);
+  }
+  std::wstring menu() {
+    const LONG before = control ? control->menuVersion : 0;
+    if (!control || !send(main, script::describeMenuMessage()) || control->menuVersion == before) return L"?";
+    return const_cast<const wchar_t*>(control->menuText);
+  }
 
  private:
-  bool start(const std::wstring& exe, int showCommand);
-  bool waitForMain(bool minimised);
-  void* remote(std::size_t offset);  // an address inside that page
+  // Places the record (and room for its text) in the program's memory, sends the message with
+  // its address and reads both back. Returns the text, or "<no answer>".
+  template <typename T>
+  std::wstring exchange(HWND window, UINT message, WPARAM wParam, T& record) {
+    std::wstring text(4096, L'\0');
+    auto* remoteText = reinterpret_cast<wchar_t*>(remote_ + 1024);
+    if constexpr (requires { record.pszText; }) {
+      record.pszText = remoteText;
+      record.cchTextMax = static_cast<int>(text.size());
+    }
+    HANDLE p = process_.hProcess;
+    if (!WriteProcessMemory(p, remote_, &record, sizeof record, nullptr) ||
+        !WriteProcessMemory(p, remoteText, text.data(), sizeof(wchar_t), nullptr) ||
+        !send(window, message, wParam, reinterpret_cast<LPARAM>(remote_)) ||
+        !ReadProcessMemory(p, remote_, &record, sizeof record, nullptr) ||
+        !ReadProcessMemory(p, remoteText, text.data(), text.size() * sizeof(wchar_t), nullptr))
+      return L"<no answer>";
+    text.resize(std::wcslen(text.c_str()));
+    return text;
+  }
 
   PROCESS_INFORMATION process_{};
-  HWND main_ = nullptr;
-  HWND list_ = nullptr;
-  HWND chart_ = nullptr;
-  HWND header_ = nullptr;
-  std::wstring failure_;
   HANDLE mapping_ = nullptr;
-  script::Control* control_ = nullptr;
-  void* remote_ = nullptr;  // a page of the program's memory for the list-view messages
+  char* remote_ = nullptr;  // a page of the program's memory for the list view's messages
 };
 
-std::string utf8(const std::wstring& text);  // for messages
-std::wstring classOf(HWND window);
-std::wstring textOf(HWND window);
+#define ASSERT_STARTED(program) ASSERT_TRUE((program).started()) << (program).failure
 
-// Waits for the condition to hold, polling every 20 ms; true when it held in time.
-template <typename Condition>
-bool eventually(Condition condition, DWORD timeoutMs = 10'000) {
-  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-  for (;;) {
-    if (condition()) return true;
-    if (GetTickCount64() >= deadline) return false;
-    Sleep(20);
-  }
-}
+// Tests of one copy of the scripted build.
+struct Scripted : ::testing::Test {
+  void SetUp() override { ASSERT_STARTED(program); }
+  Program program;
+};
 
 }  // namespace tessivo::e2e
