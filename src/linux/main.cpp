@@ -8,6 +8,7 @@
 #include "app/app_state.h"
 #include "linux/proc_system.h"
 #include "linux/qt_main_window.h"
+#include "linux/qt_termination.h"
 
 int main(int argc, char** argv) {
   // One descriptor is kept open per process; the default soft limit is far too small.
@@ -20,6 +21,7 @@ int main(int argc, char** argv) {
     options.setByteSource = [&system](tessivo::ProcByteSource source) { system.setByteSource(source); };
     options.runningAsRoot = geteuid() == 0;
     tessivo::QtMainWindow window(state, std::move(options));
+    const tessivo::QtTermination termination([&window] { window.close(); });
     window.show();
     return QApplication::exec();
   } catch (...) {
