@@ -6,7 +6,6 @@
 
 #include <cstdlib>
 #include <functional>
-#include <optional>
 #include <vector>
 
 namespace tessivo {
@@ -79,106 +78,86 @@ class D2dCanvasTest : public ::testing::Test {
   std::uint8_t pixels[kSize * kSize * 4] = {};
 };
 
-TEST_F(D2dCanvasTest, ShapesLandWhereAndInTheColourAsked) {
+Rgba colour(char code) {  // of a probe: '.' the background, else the brush's initial
+  const Brush brush = code == 'R'   ? Brush::ReadLine
+                      : code == 'W' ? Brush::WriteLine
+                      : code == 'P' ? Brush::PanelBorder
+                                    : Brush::TableText;
+  return code == '.' ? kChartBackground : brushColour(brush);
+}
+
+TEST_F(D2dCanvasTest, EachCallDrawsWhereAndInTheColourAskedAndNothingWithoutItsBrushOrFormat) {
   struct Probe {
     int x, y;
-    std::optional<Brush> brush;  // none: the background
+    char colour;
   };
   const PointF triangle[] = {{0, 0}, {60, 0}, {0, 60}}, corner[] = {{10, 50}, {50, 50}, {50, 10}};
   // Equal speeds give a row of points on one line, some repeated: the stroke ends at the last.
-  const PointF flat[] = {{8, 30}, {16, 30}, {16, 30}, {24, 30}, {32, 30}, {40, 30}},
-               back[] = {{8, 50}, {40, 50}, {24, 50}};
+  const PointF flat[] = {{8, 30}, {16, 30}, {16, 30}, {24, 30}, {32, 30}, {40, 30}};
+  const PointF back[] = {{8, 50}, {40, 50}, {24, 50}};
+  const RECT all{0, 0, 64, 64}, none{};
+  const auto text = [](const char16_t* t, TextFormat format, TextAlign align, ParagraphAlign paragraph) {
+    return [=](Canvas& c) { c.text(t, format, align, paragraph, {0, 0, 64, 64}, Brush::TableText); };
+  };
   const struct {
     const char* what;
-    std::function<void(Canvas&)> draw;
+    RECT inkWithin;  // the inked box's first and last pixels lie in [left, right) x [top, bottom)
     std::vector<Probe> probes;
+    std::function<void(Canvas&)> draw;
   } cases[] = {
-      {"a rectangle, its right and bottom edges exclusive",
-       [](Canvas& c) {
-         c.fillRect({10, 10, 30, 30}, Brush::ReadLine);
-       },
-       {{20, 20, Brush::ReadLine}, {10, 10, Brush::ReadLine}, {30, 30, {}}, {5, 5, {}}}},
-      {"a circle, not its box's corner; a line",
+      {"a rectangle, its right and bottom edges exclusive", all,
+       {{20, 20, 'R'}, {10, 10, 'R'}, {30, 30, '.'}, {5, 5, '.'}},
+       [](Canvas& c) { c.fillRect({10, 10, 30, 30}, Brush::ReadLine); }},
+      {"a circle, not its box's corner; a line", all, {{32, 32, 'W'}, {24, 24, '.'}, {30, 60, 'T'}},
        [](Canvas& c) {
          c.fillCircle({32, 32}, 10, Brush::WriteLine);
          c.line({0, 60}, {63, 60}, Brush::TableText, 2);
-       },
-       {{32, 32, Brush::WriteLine}, {24, 24, {}}, {30, 60, Brush::TableText}}},
-      {"rounded corners",
-       [](Canvas& c) {
-         c.fillRoundedRect({8, 8, 56, 56}, 12, 12, Brush::PanelBorder);
-       },
-       {{32, 32, Brush::PanelBorder}, {9, 9, {}}}},
-      {"a stroked rectangle is not filled",
-       [](Canvas& c) {
-         c.strokeRoundedRect({8, 8, 56, 56}, 4, 4, Brush::TableText, 2);
-       },
-       {{32, 8, Brush::TableText}, {32, 32, {}}}},
-      {"a polygon is closed and filled",
-       [&](Canvas& c) { EXPECT_TRUE(c.fillPolygon(triangle, Brush::WriteLine)); },
-       {{10, 10, Brush::WriteLine}, {50, 50, {}}}},
-      {"a polyline is open and hollow",
-       [&](Canvas& c) { EXPECT_TRUE(c.strokePolyline(corner, Brush::TableText, 3)); },
-       {{30, 50, Brush::TableText}, {50, 30, Brush::TableText}, {30, 30, {}}, {45, 45, {}}}},
-      {"straight runs end where they end; a turning point stays",
+       }},
+      {"rounded corners", all, {{32, 32, 'P'}, {9, 9, '.'}},
+       [](Canvas& c) { c.fillRoundedRect({8, 8, 56, 56}, 12, 12, Brush::PanelBorder); }},
+      {"a stroked rectangle is not filled", all, {{32, 8, 'T'}, {32, 32, '.'}},
+       [](Canvas& c) { c.strokeRoundedRect({8, 8, 56, 56}, 4, 4, Brush::TableText, 2); }},
+      {"a polygon is closed and filled", all, {{10, 10, 'W'}, {50, 50, '.'}},
+       [&](Canvas& c) { EXPECT_TRUE(c.fillPolygon(triangle, Brush::WriteLine)); }},
+      {"a polyline is open and hollow", all, {{30, 50, 'T'}, {50, 30, 'T'}, {30, 30, '.'}, {45, 45, '.'}},
+       [&](Canvas& c) { EXPECT_TRUE(c.strokePolyline(corner, Brush::TableText, 3)); }},
+      {"straight runs end where they end; a turning point stays", all,
+       {{20, 30, 'W'}, {39, 30, 'W'}, {42, 30, '.'}, {63, 30, '.'}, {36, 50, 'R'}},
        [&](Canvas& c) {
          EXPECT_TRUE(c.strokePolyline(flat, Brush::WriteLine, 2));
          EXPECT_TRUE(c.strokePolyline(back, Brush::ReadLine, 2));
-       },
-       {{20, 30, Brush::WriteLine},
-        {39, 30, Brush::WriteLine},
-        {42, 30, {}},
-        {63, 30, {}},
-        {36, 50, Brush::ReadLine}}},
-      {"no points, no polygon",
-       [](Canvas& c) { EXPECT_FALSE(c.fillPolygon({}, Brush::WriteLine)); },
-       {{10, 10, {}}}},
+       }},
+      {"no points, no polygon", none, {},
+       [](Canvas& c) { EXPECT_FALSE(c.fillPolygon({}, Brush::WriteLine)); }},
+      // One format aligned differently by consecutive calls: each call sets its own.
+      {"text at the far corner", {32, 32, 64, 64}, {},
+       text(u"WW", TextFormat::Label, TextAlign::Trailing, ParagraphAlign::Far)},
+      {"text at the near corner", {0, 0, 32, 32}, {},
+       text(u"WW", TextFormat::Label, TextAlign::Leading, ParagraphAlign::Near)},
+      {"text in the middle", {17, 17, 48, 48}, {},
+       text(u"W", TextFormat::Header, TextAlign::Center, ParagraphAlign::Center)},
+      {"without its brush or format, nothing", none, {}, [&](Canvas& c) {  // last: the tables stay so
+         brushTable[static_cast<std::size_t>(Brush::Hint)] = nullptr;
+         formatTable[static_cast<std::size_t>(TextFormat::Mono)] = nullptr;
+         EXPECT_TRUE(!c.hasFormat(TextFormat::Mono) && c.hasFormat(TextFormat::Label));
+         c.fillRect({0, 0, 64, 64}, Brush::Hint);
+         const RectF box{0, 0, 64, 64};
+         c.text(u"WW", TextFormat::Mono, TextAlign::Leading, ParagraphAlign::Near, box, Brush::TableText);
+         c.text(u"WW", TextFormat::Label, TextAlign::Leading, ParagraphAlign::Near, box, Brush::Hint);
+         EXPECT_FALSE(c.fillPolygon(triangle, Brush::Hint));
+       }},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
     frame(c.draw);
-    for (const Probe& p : c.probes)
-      EXPECT_TRUE(is(p.x, p.y, p.brush ? brushColour(*p.brush) : kChartBackground))
-          << c.what << " at " << p.x << ',' << p.y;
+    for (const Probe& p : c.probes) EXPECT_TRUE(is(p.x, p.y, colour(p.colour))) << p.x << ',' << p.y;
+    const RECT box = inked(), w = c.inkWithin;
+    const bool nothing = box.right < 0;
+    EXPECT_EQ(nothing, IsRectEmpty(&w) != FALSE) << "whether anything was drawn";
+    EXPECT_TRUE(nothing ||
+                (box.left >= w.left && box.top >= w.top && box.right < w.right && box.bottom < w.bottom))
+        << box.left << ',' << box.top << " to " << box.right << ',' << box.bottom;
   }
-}
-
-TEST_F(D2dCanvasTest, TextFollowsTheAlignmentsOfEachCall) {
-  // One format, aligned differently by consecutive calls: each call sets its own.
-  const struct {
-    const char16_t* text;
-    TextFormat format;
-    TextAlign align;
-    ParagraphAlign paragraph;
-    RECT within;  // the inked box's first and last pixels lie in [left, right) and [top, bottom)
-  } cases[] = {{u"WW", TextFormat::Label, TextAlign::Trailing, ParagraphAlign::Far, {32, 32, 64, 64}},
-               {u"WW", TextFormat::Label, TextAlign::Leading, ParagraphAlign::Near, {0, 0, 32, 32}},
-               {u"W", TextFormat::Header, TextAlign::Center, ParagraphAlign::Center, {17, 17, 48, 48}}};
-  for (const auto& c : cases) {
-    frame([&](Canvas& canvas) {
-      canvas.text(c.text, c.format, c.align, c.paragraph, {0, 0, 64, 64}, Brush::TableText);
-    });
-    const RECT box = inked();
-    EXPECT_TRUE(box.left >= c.within.left && box.top >= c.within.top && box.right < c.within.right &&
-                box.bottom < c.within.bottom && box.right >= 0)
-        << static_cast<int>(c.align) << ": " << box.left << ',' << box.top << '-' << box.right << ','
-        << box.bottom;
-  }
-}
-
-TEST_F(D2dCanvasTest, MissingBrushesAndFormatsDrawNothing) {
-  brushTable[static_cast<std::size_t>(Brush::Hint)] = nullptr;
-  formatTable[static_cast<std::size_t>(TextFormat::Mono)] = nullptr;
-  frame([](Canvas& c) {
-    EXPECT_FALSE(c.hasFormat(TextFormat::Mono));
-    EXPECT_TRUE(c.hasFormat(TextFormat::Label));
-    c.fillRect({0, 0, 64, 64}, Brush::Hint);
-    c.text(u"WWWW", TextFormat::Mono, TextAlign::Leading, ParagraphAlign::Near, {0, 0, 64, 64},
-           Brush::TableText);
-    c.text(u"WWWW", TextFormat::Label, TextAlign::Leading, ParagraphAlign::Near, {0, 0, 64, 64}, Brush::Hint);
-    const PointF triangle[] = {{0, 0}, {60, 0}, {0, 60}};
-    EXPECT_FALSE(c.fillPolygon(triangle, Brush::Hint));
-  });
-  EXPECT_EQ(inked().right, -1) << "something was drawn without its brush or format";
 }
 
 }  // namespace
