@@ -47,7 +47,7 @@ struct ProcSystem::Impl {
   struct Entry {
     std::uint32_t pid = 0;
     std::uint64_t startTime = 0;
-    ProcDescriptor stat;
+    ProcDescriptor comm;
     ProcDescriptor io;
     bool ioUnreadable = false;  // this process's counters cannot be read; not asked again
   };
@@ -109,7 +109,7 @@ struct ProcSystem::Impl {
   }
 
   void drop(Entry& entry) {
-    release(entry.stat);
+    release(entry.comm);
     release(entry.io);
   }
 
@@ -122,52 +122,79 @@ struct ProcSystem::Impl {
     }
   }
 
-  // Reads <pid>/<leaf> through a new descriptor, which `slot` keeps while descriptors last;
-  // otherwise it is closed again at once. Bytes read, or -errno.
-  ssize_t readFresh(std::uint32_t pid, std::string_view leaf, ProcDescriptor& slot) {
-    ProcDescriptor fd(::openat(dir.get(), PidPath(pid, leaf).c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd) {
-      const int error = errno;
-      if (error == EMFILE || error == ENFILE) keepLimit = kept;  // keep no more this snapshot
-      return -error;
-    }
-    const ssize_t n = readAt(fd.get());
-    if (n > 0 && kept < keepLimit) {
+  // Opens <pid>/<leaf>: the descriptor, or -errno.
+  int openFile(std::uint32_t pid, std::string_view leaf) {
+    const int fd = ::openat(dir.get(), PidPath(pid, leaf).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) return fd;
+    const int error = errno;
+    if (error == EMFILE || error == ENFILE) keepLimit = kept;  // keep no more this snapshot
+    return -error;
+  }
+
+  // Keeps fd in slot while descriptors last, else closes it.
+  void keepOrClose(ProcDescriptor&& fd, ProcDescriptor& slot) {
+    if (fd && kept < keepLimit) {
       slot = std::move(fd);
       ++kept;
     }
+  }
+
+  // Reads <pid>/<leaf> through a new descriptor, which `slot` (when given) keeps while
+  // descriptors last. Bytes read, or -errno.
+  ssize_t readFresh(std::uint32_t pid, std::string_view leaf, ProcDescriptor* slot) {
+    const int opened = openFile(pid, leaf);
+    if (opened < 0) return opened;
+    ProcDescriptor fd(opened);
+    const ssize_t n = readAt(fd.get());
+    if (n > 0 && slot != nullptr) keepOrClose(std::move(fd), *slot);
     return n;
   }
 
   std::string_view textOf(ssize_t n) const { return {text.data(), n > 0 ? static_cast<std::size_t>(n) : 0}; }
 
+  bool descriptorsOut(ssize_t n) const { return n == -EMFILE || n == -ENFILE; }
+
   // Fills `sample` for one listed process; false when it is not to be listed (it exited,
   // or no descriptor was left to read it).
+  //
+  // Per snapshot a known process costs two reads: its comm file (the name, which follows
+  // an exec) and its io file. The stat file, three times dearer to read, is read only for
+  // a process first seen, or when one of its kept descriptors stops working: a kept
+  // descriptor fails once its process is gone, even when the pid is already someone
+  // else's, and the start time then tells which it is.
   bool sampleOne(Entry& entry, bool known, ProcByteSource source, ProcessSample& sample) {
-    std::optional<ProcStat> stat;
     bool renewed = !known;
-    if (entry.stat) {
-      stat = parseProcStat(textOf(readAt(entry.stat.get())));
-      // A kept descriptor stops working once its process is gone, even when the pid is
-      // already someone else's.
-      if (!stat) {
-        release(entry.stat);
+    bool named = false;
+    if (entry.comm) {
+      ssize_t n = readAt(entry.comm.get());
+      if (n > 0) {
+        if (text[static_cast<std::size_t>(n) - 1] == '\n') --n;
+        assignUtf8(textOf(n), sample.name);
+        named = true;
+      } else {
+        release(entry.comm);
         renewed = true;
       }
     }
-    if (!stat) {
-      stat = parseProcStat(textOf(readFresh(entry.pid, "stat", entry.stat)));
+    if (!named) {
+      // First sight, a failed descriptor, or none kept (then every snapshot asks again).
+      const ssize_t n = readFresh(entry.pid, "stat", nullptr);
+      const std::optional<ProcStat> stat = parseProcStat(textOf(n));
       if (!stat) return false;
+      if (stat->startTime != entry.startTime) renewed = true;
+      entry.startTime = stat->startTime;
+      assignUtf8(stat->comm, sample.name);  // before text is reused
+      if (!entry.comm && kept < keepLimit) {
+        const int fd = openFile(entry.pid, "comm");
+        if (fd >= 0) keepOrClose(ProcDescriptor(fd), entry.comm);
+      }
     }
-    if (stat->startTime != entry.startTime) renewed = true;
     if (renewed) {
       release(entry.io);
       entry.ioUnreadable = false;
-      entry.startTime = stat->startTime;
     }
     sample.pid = entry.pid;
     sample.createTime = entry.startTime;
-    assignUtf8(stat->comm, sample.name);  // before text is reused for the counters
 
     std::optional<ProcIo> io;
     if (entry.io) {
@@ -175,12 +202,17 @@ struct ProcSystem::Impl {
       if (!io) release(entry.io);
     }
     if (!io && !entry.ioUnreadable) {
-      const ssize_t n = readFresh(entry.pid, "io", entry.io);
+      const ssize_t n = readFresh(entry.pid, "io", &entry.io);
       // Zeros now would read as a drop and then a burst: better absent for one snapshot.
-      if (n == -EMFILE || n == -ENFILE) return false;
+      if (descriptorsOut(n)) return false;
       io = parseProcIo(textOf(n));
-      // Another user's process (or a file the kernel does not offer): listed, without counters.
-      if (!io) entry.ioUnreadable = true;
+      if (!io) {
+        // Gone since it was listed: not listed.
+        if ((n == -ENOENT || n == -ESRCH) && ::faccessat(dir.get(), PidPath(entry.pid, "").c_str(), F_OK, 0) != 0)
+          return false;
+        // Another user's process, or counters the kernel does not offer: listed with zeros.
+        entry.ioUnreadable = true;
+      }
     }
     const ProcIo counters = io.value_or(ProcIo{});
     const bool disk = source == ProcByteSource::DiskOnly;

@@ -1,0 +1,150 @@
+// The cost of one /proc snapshot with many processes: steady state through kept
+// descriptors, first sight of every process, and the open/read/close fallback.
+// With `--loop COUNT INTERVAL_MS` it instead takes COUNT snapshots INTERVAL_MS apart and
+// prints its own CPU time per process per snapshot, for side-by-side runs with other tools.
+#include <benchmark/benchmark.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "linux/proc_system.h"
+
+namespace {
+
+using tessivo::ProcessSample;
+using tessivo::ProcSystem;
+
+double cpuSeconds() {
+  timespec now{};
+  ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+// Idle child processes (TESSIVO_BENCH_IDLE of them, 1000 unless set) for the length of
+// one benchmark; they die with the benchmark if it is killed.
+class IdleChildren {
+ public:
+  IdleChildren() {
+    const char* count = std::getenv("TESSIVO_BENCH_IDLE");
+    const int wanted = count != nullptr ? std::atoi(count) : 1000;
+    const pid_t parent = ::getpid();
+    for (int i = 0; i < wanted; ++i) {
+      const pid_t child = ::fork();
+      if (child < 0) break;
+      if (child == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent) ::_exit(0);
+        for (;;) ::pause();
+      }
+      pids_.push_back(child);
+    }
+  }
+  ~IdleChildren() {
+    for (const pid_t pid : pids_) ::kill(pid, SIGKILL);
+    for (const pid_t pid : pids_) ::waitpid(pid, nullptr, 0);
+  }
+  IdleChildren(const IdleChildren&) = delete;
+  IdleChildren& operator=(const IdleChildren&) = delete;
+
+ private:
+  std::vector<pid_t> pids_;
+};
+
+void report(benchmark::State& state, double cpu, std::size_t processes) {
+  state.counters["processes"] = static_cast<double>(processes);
+  const double snapshots = static_cast<double>(state.iterations());
+  if (snapshots > 0 && processes > 0)
+    state.counters["cpu_us_per_process"] = cpu * 1e6 / snapshots / static_cast<double>(processes);
+}
+
+void BM_SnapshotKept(benchmark::State& state) {
+  const IdleChildren children;
+  ProcSystem system;
+  std::vector<ProcessSample> out;
+  system.readSnapshot(out);  // every process seen once: descriptors open
+  const double start = cpuSeconds();
+  for (auto _ : state) {
+    system.readSnapshot(out);
+    benchmark::DoNotOptimize(out.data());
+  }
+  report(state, cpuSeconds() - start, out.size());
+  state.counters["kept_fds"] = static_cast<double>(system.keptDescriptors());
+}
+BENCHMARK(BM_SnapshotKept)->Unit(benchmark::kMillisecond);
+
+// Every process new: what the first tick costs, and a tick after many processes started.
+void BM_SnapshotFirstSight(benchmark::State& state) {
+  const IdleChildren children;
+  std::vector<ProcessSample> out;
+  const double start = cpuSeconds();
+  for (auto _ : state) {
+    ProcSystem system;
+    system.readSnapshot(out);
+    benchmark::DoNotOptimize(out.data());
+  }
+  report(state, cpuSeconds() - start, out.size());
+}
+BENCHMARK(BM_SnapshotFirstSight)->Unit(benchmark::kMillisecond);
+
+// No descriptor may be kept: every file opened, read and closed at every snapshot.
+void BM_SnapshotNoKeptDescriptors(benchmark::State& state) {
+  const IdleChildren children;
+  rlimit old{};
+  ::getrlimit(RLIMIT_NOFILE, &old);
+  rlimit tight = old;
+  tight.rlim_cur = 128;  // all of it left to the rest of the program
+  ::setrlimit(RLIMIT_NOFILE, &tight);
+  ProcSystem system;
+  std::vector<ProcessSample> out;
+  system.readSnapshot(out);
+  const double start = cpuSeconds();
+  for (auto _ : state) {
+    system.readSnapshot(out);
+    benchmark::DoNotOptimize(out.data());
+  }
+  report(state, cpuSeconds() - start, out.size());
+  state.counters["kept_fds"] = static_cast<double>(system.keptDescriptors());
+  ::setrlimit(RLIMIT_NOFILE, &old);
+}
+BENCHMARK(BM_SnapshotNoKeptDescriptors)->Unit(benchmark::kMillisecond);
+
+int loop(int count, int intervalMs) {
+  tessivo::raiseOpenFileLimit();
+  ProcSystem system;
+  std::vector<ProcessSample> out;
+  std::size_t processes = 0;
+  const double start = cpuSeconds();
+  for (int i = 0; i < count; ++i) {
+    if (i > 0) {
+      const timespec pause{intervalMs / 1000, static_cast<long>(intervalMs % 1000) * 1'000'000};
+      ::nanosleep(&pause, nullptr);
+    }
+    system.readSnapshot(out);
+    processes += out.size();
+  }
+  const double cpu = cpuSeconds() - start;
+  std::printf("snapshots %d processes %.0f cpu_s %.6f cpu_us_per_process %.3f\n", count,
+              static_cast<double>(processes) / count, cpu, processes > 0 ? cpu * 1e6 / static_cast<double>(processes) : 0.0);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 4 && std::strcmp(argv[1], "--loop") == 0) return loop(std::atoi(argv[2]), std::atoi(argv[3]));
+  tessivo::raiseOpenFileLimit();
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
