@@ -75,26 +75,23 @@ class Program {
       return;
     }
     const std::wstring controlName = script::controlName(process_.dwProcessId);
-    // Generous: a loaded two-core machine may take a while to start Wine and the program.
-    for (const ULONGLONG deadline = GetTickCount64() + 120'000; main == nullptr; Sleep(50)) {
-      if (const long code = exitCode(0); code >= 0 || GetTickCount64() >= deadline) {
-        failure = code >= 0
-                      ? L"the program ended before its window showed, exit code " + std::to_wstring(code)
-                      : L"timed out waiting for the window QuarnelWindow \"Tessivo\"";
-        return;
-      }
-      if (mapping_ == nullptr && (mapping_ = OpenFileMappingW(FILE_MAP_READ, FALSE, controlName.c_str())))
-        control = static_cast<const script::Control*>(MapViewOfFile(mapping_, FILE_MAP_READ, 0, 0, 0));
-      // The window exists from the start of its creation; its panes and first refresh are
-      // there once the program waits for input.
-      HWND found = window(L"QuarnelWindow", L"Tessivo", 0);
-      if (found && WaitForInputIdle(process_.hProcess, 100) == 0 &&
-          (showCommand == SW_SHOWMINIMIZED || IsWindowVisible(found)))
-        main = found;
+    // The window exists from the start of its creation; its panes and first refresh are there
+    // once the program waits for input. Generous: a loaded machine may be slow to start Wine.
+    const bool up = eventually(
+        [&] {
+          if (mapping_ == nullptr && (mapping_ = OpenFileMappingW(FILE_MAP_READ, FALSE, controlName.c_str())))
+            control = static_cast<const script::Control*>(MapViewOfFile(mapping_, FILE_MAP_READ, 0, 0, 0));
+          main = window(L"QuarnelWindow", L"Tessivo", 0);
+          return exitCode(0) >= 0 || (main && WaitForInputIdle(process_.hProcess, 100) == 0 &&
+                                      (showCommand == SW_SHOWMINIMIZED || IsWindowVisible(main)));
+        },
+        120'000);
+    if (!up || exitCode(0) >= 0) {
+      failure = L"no window QuarnelWindow \"Tessivo\"; exit code " + std::to_wstring(exitCode(0));
+      return;
     }
     list = GetDlgItem(main, 1001);
     chart = GetDlgItem(main, 1002);
-    header = ListView_GetHeader(list);
     remote_ = static_cast<char*>(
         VirtualAllocEx(process_.hProcess, nullptr, 64 * 1024, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
     if (remote_ == nullptr) failure = L"VirtualAllocEx failed, error " + std::to_wstring(GetLastError());
@@ -113,7 +110,7 @@ class Program {
   bool started() const { return remote_ != nullptr; }
   std::wstring failure;
   DWORD processId() const { return process_.dwProcessId; }
-  HWND main = nullptr, list = nullptr, chart = nullptr, header = nullptr;
+  HWND main = nullptr, list = nullptr, chart = nullptr;
   // The scripted build's block (see script::Control); null for the shipped program.
   const script::Control* control = nullptr;
 
@@ -158,6 +155,7 @@ class Program {
     return title;
   }
   bool clickHeader(int column) {  // button down and up in the middle of the column's header
+    HWND header = ListView_GetHeader(list);
     RECT r{};
     exchange(header, HDM_GETITEMRECT, static_cast<WPARAM>(column), r);
     const LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
