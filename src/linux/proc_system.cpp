@@ -26,6 +26,9 @@ namespace {
 // Descriptors left to the rest of the program however many processes there are.
 constexpr std::size_t kReservedDescriptors = 128;
 
+// A known process's name is read again every this many snapshots (staggered by pid).
+constexpr std::uint64_t kNameRefresh = 8;
+
 // "<pid>/<leaf>", terminated, in a fixed buffer: no allocation per file.
 class PidPath {
  public:
@@ -47,6 +50,7 @@ struct ProcSystem::Impl {
   struct Entry {
     std::uint32_t pid = 0;
     std::uint64_t startTime = 0;
+    std::u16string name;
     ProcDescriptor comm;
     ProcDescriptor io;
     bool ioUnreadable = false;  // this process's counters cannot be read; not asked again
@@ -61,6 +65,7 @@ struct ProcSystem::Impl {
   std::vector<std::uint32_t> pids;
   std::size_t kept = 0;
   std::size_t keepLimit = 0;
+  std::uint64_t snapshots = 0;
   alignas(8) std::array<char, 32 * 1024> dirBuffer{};
   std::array<char, 4096> text{};
 
@@ -157,50 +162,50 @@ struct ProcSystem::Impl {
   // Fills `sample` for one listed process; false when it is not to be listed (it exited,
   // or no descriptor was left to read it).
   //
-  // Per snapshot a known process costs two reads: its comm file (the name, which follows
-  // an exec) and its io file. The stat file, three times dearer to read, is read only for
-  // a process first seen, or when one of its kept descriptors stops working: a kept
-  // descriptor fails once its process is gone, even when the pid is already someone
-  // else's, and the start time then tells which it is.
-  bool sampleOne(Entry& entry, bool known, ProcByteSource source, ProcessSample& sample) {
-    bool renewed = !known;
-    bool named = false;
-    if (entry.comm) {
-      ssize_t n = readAt(entry.comm.get());
-      if (n > 0) {
-        if (text[static_cast<std::size_t>(n) - 1] == '\n') --n;
-        assignUtf8(textOf(n), sample.name);
-        named = true;
+  // A known process costs one read per snapshot, its io file through a kept descriptor;
+  // its comm file (the name, which changes on exec) is read every kNameRefresh snapshots.
+  // A kept descriptor fails once its process is gone, even when the pid is already
+  // someone else's: the process is then read as a new one, from its stat file, whose start
+  // time tells which it is. Without a working io descriptor the comm file is read every
+  // time, for the same reason.
+  bool sampleOne(Entry& entry, bool known, bool nameDue, ProcByteSource source, ProcessSample& sample) {
+    bool fresh = !known;
+    bool keptFailed = false;
+    std::optional<ProcIo> io;
+    if (!fresh && entry.io) {
+      io = parseProcIo(textOf(readAt(entry.io.get())));
+      if (!io) keptFailed = true;
+    }
+    if (!keptFailed && !fresh && (nameDue || !io)) {
+      if (entry.comm) {
+        ssize_t n = readAt(entry.comm.get());
+        if (n > 0) {
+          if (text[static_cast<std::size_t>(n) - 1] == '\n') --n;
+          assignUtf8(textOf(n), entry.name);
+        } else {
+          keptFailed = true;
+        }
       } else {
-        release(entry.comm);
-        renewed = true;
+        fresh = true;  // nothing kept to ask: as a new process, at every snapshot
       }
     }
-    if (!named) {
-      // First sight, a failed descriptor, or none kept (then every snapshot asks again).
-      const ssize_t n = readFresh(entry.pid, "stat", nullptr);
-      const std::optional<ProcStat> stat = parseProcStat(textOf(n));
+    if (fresh || keptFailed) {
+      const std::optional<ProcStat> stat = parseProcStat(textOf(readFresh(entry.pid, "stat", nullptr)));
       if (!stat) return false;
-      if (stat->startTime != entry.startTime) renewed = true;
-      entry.startTime = stat->startTime;
-      assignUtf8(stat->comm, sample.name);  // before text is reused
+      if (keptFailed || !known || stat->startTime != entry.startTime) {
+        release(entry.comm);
+        release(entry.io);
+        io.reset();
+        entry.ioUnreadable = false;
+        entry.startTime = stat->startTime;
+      }
+      assignUtf8(stat->comm, entry.name);  // before text is reused
       if (!entry.comm && kept < keepLimit) {
         const int fd = openFile(entry.pid, "comm");
         if (fd >= 0) keepOrClose(ProcDescriptor(fd), entry.comm);
       }
     }
-    if (renewed) {
-      release(entry.io);
-      entry.ioUnreadable = false;
-    }
-    sample.pid = entry.pid;
-    sample.createTime = entry.startTime;
 
-    std::optional<ProcIo> io;
-    if (entry.io) {
-      io = parseProcIo(textOf(readAt(entry.io.get())));
-      if (!io) release(entry.io);
-    }
     if (!io && !entry.ioUnreadable) {
       const ssize_t n = readFresh(entry.pid, "io", &entry.io);
       // Zeros now would read as a drop and then a burst: better absent for one snapshot.
@@ -216,6 +221,9 @@ struct ProcSystem::Impl {
     }
     const ProcIo counters = io.value_or(ProcIo{});
     const bool disk = source == ProcByteSource::DiskOnly;
+    sample.pid = entry.pid;
+    sample.name.assign(entry.name);
+    sample.createTime = entry.startTime;
     sample.counters = IoCounters{counters.syscr, counters.syscw, 0,
                                  disk ? counters.readBytes : counters.rchar,
                                  disk ? counters.writeBytes : counters.wchar, 0};
@@ -239,7 +247,8 @@ struct ProcSystem::Impl {
       Entry entry = known ? std::move(entries[old++]) : Entry{};
       entry.pid = pid;
       if (count == out.size()) out.emplace_back();
-      if (sampleOne(entry, known, source, out[count])) {
+      const bool nameDue = (snapshots + pid) % kNameRefresh == 0;
+      if (sampleOne(entry, known, nameDue, source, out[count])) {
         ++count;
         nextEntries.push_back(std::move(entry));
       } else {
@@ -250,6 +259,7 @@ struct ProcSystem::Impl {
     std::swap(entries, nextEntries);
     nextEntries.clear();
     out.resize(count);
+    ++snapshots;
   }
 };
 
