@@ -27,7 +27,8 @@ for ((i = 0; i < idle; i++)); do
   sleepers+=($!)
 done
 sleep 1
-processes=$(find /proc -maxdepth 1 -name '[0-9]*' | wc -l)
+listed=(/proc/[0-9]*)
+processes=${#listed[@]}
 echo "processes: $processes ($idle of them idle sleepers started here), $(nproc) cores"
 
 TIMEFORMAT='%3U %3S'

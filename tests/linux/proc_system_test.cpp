@@ -6,9 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
+#include <cstdio>
 #include <array>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -20,20 +19,6 @@ namespace tessivo {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string statText(std::uint32_t pid, std::string_view comm, std::uint64_t startTime) {
-  std::string line = std::to_string(pid) + " (" + std::string(comm) + ") S";
-  for (int field = 4; field <= 52; ++field) line += ' ' + std::to_string(field == 22 ? startTime : 0);
-  return line + "\n";
-}
-
-std::string ioText(std::uint64_t base) {
-  // rchar, wchar, syscr, syscw, read_bytes, write_bytes: base + 1 .. base + 6
-  std::string text;
-  const char* keys[] = {"rchar", "wchar", "syscr", "syscw", "read_bytes", "write_bytes"};
-  for (int i = 0; i < 6; ++i) text += std::string(keys[i]) + ": " + std::to_string(base + 1 + static_cast<unsigned>(i)) + "\n";
-  return text + "cancelled_write_bytes: 0\n";
-}
 
 void writeFile(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::trunc) << text; }
 
@@ -47,11 +32,18 @@ struct ProcTree : ::testing::Test {
   }
   void TearDown() override { fs::remove_all(root); }
 
+  // Counters rchar .. write_bytes are ioBase + 1 .. ioBase + 6.
   void process(std::uint32_t pid, std::string_view comm, std::uint64_t startTime, std::uint64_t ioBase) {
-    fs::create_directories(root / std::to_string(pid));
-    writeFile(root / std::to_string(pid) / "stat", statText(pid, comm, startTime));
-    writeFile(root / std::to_string(pid) / "io", ioText(ioBase));
-    writeFile(root / std::to_string(pid) / "comm", std::string(comm) + "\n");
+    const fs::path dir = root / std::to_string(pid);
+    fs::create_directories(dir);
+    std::string stat = std::to_string(pid) + " (" + std::string(comm) + ") S";
+    for (int field = 4; field <= 52; ++field) stat.append(" ").append(std::to_string(field == 22 ? startTime : 0));
+    writeFile(dir / "stat", stat + "\n");
+    writeFile(dir / "comm", std::string(comm) + "\n");
+    std::string io;
+    for (const char* key : {"rchar", "wchar", "syscr", "syscw", "read_bytes", "write_bytes"})
+      io += std::string(key) + ": " + std::to_string(++ioBase) + "\n";
+    writeFile(dir / "io", io);
   }
   // The kernel's descriptors of a process fail once it is gone; files in a tree keep their
   // contents, so a gone process's files are emptied before the directory goes.
@@ -59,15 +51,12 @@ struct ProcTree : ::testing::Test {
     for (const char* leaf : {"stat", "comm", "io"}) fs::resize_file(root / std::to_string(pid) / leaf, 0);
     fs::remove_all(root / std::to_string(pid));
   }
-  std::vector<ProcessSample> snapshot(ProcSystem& system) {
-    std::vector<ProcessSample> out;
-    system.readSnapshot(out);
-    return out;
-  }
 };
 
 // "pid name createTime readOps writeOps readBytes writeBytes" of every sample.
-std::vector<std::string> describe(const std::vector<ProcessSample>& samples) {
+std::vector<std::string> snapshot(ProcSystem& system) {
+  std::vector<ProcessSample> samples;
+  system.readSnapshot(samples);
   std::vector<std::string> out;
   for (const ProcessSample& s : samples) {
     const IoCounters& c = s.counters;
@@ -82,24 +71,23 @@ std::vector<std::string> describe(const std::vector<ProcessSample>& samples) {
 TEST_F(ProcTree, ListsProcessesByPidWithTheirCounters) {
   process(30, "web (main) x", 500, 1000);
   process(7, "daemon", 40, 10);
-  fs::remove(root / "7" / "io");  // counters not readable: listed with zeros
-  process(12, "gone", 41, 20);
-  fs::remove(root / "12" / "stat");  // exited between the listing and the read
+  fs::remove(root / "7" / "io");  // counters not offered: listed with zeros
   process(9, "odd", 42, 0);
   fs::remove(root / "9" / "io");
-  fs::create_directory(root / "9" / "io");  // a read that fails
+  fs::create_directory(root / "9" / "io");  // counters that fail to read: the same
+  process(12, "gone", 41, 20);
+  fs::remove(root / "12" / "stat");  // exited between the listing and the read
   fs::create_directory(root / "self");
   fs::create_directory(root / "0012");
   writeFile(root / "44", "a file, not a process");
 
   ProcSystem system(root.string());
   const std::vector<std::string> all = {"7 daemon 40 0 0 0 0", "9 odd 42 0 0 0 0", "30 web (main) x 500 1003 1004 1001 1002"};
-  EXPECT_EQ(describe(snapshot(system)), all);
-  EXPECT_EQ(describe(snapshot(system)), all);  // the same through kept descriptors
-  EXPECT_EQ(system.keptDescriptors(), 4u);     // three comm files, one io file
-
+  EXPECT_EQ(snapshot(system), all);
+  EXPECT_EQ(snapshot(system), all);         // the same through kept descriptors
+  EXPECT_EQ(system.keptDescriptors(), 4u);  // three comm files, one io file
   system.setByteSource(ProcByteSource::DiskOnly);
-  EXPECT_EQ(describe(snapshot(system))[2], "30 web (main) x 500 1003 1004 1005 1006");
+  EXPECT_EQ(snapshot(system)[2], "30 web (main) x 500 1003 1004 1005 1006");
 
   fs::remove_all(root);
   EXPECT_TRUE(snapshot(system).empty());
@@ -107,49 +95,45 @@ TEST_F(ProcTree, ListsProcessesByPidWithTheirCounters) {
   EXPECT_TRUE(snapshot(missing).empty());
 }
 
-TEST_F(ProcTree, ExitedAndReusedPids) {
+TEST_F(ProcTree, ExitedReusedAndRenamedProcesses) {
   process(5, "first", 100, 0);
   process(6, "other", 101, 0);
   process(8, "sh", 102, 0);
+  process(3, "a", 1, 0);
+  fs::create_symlink("/opt/app/bin/t\xC3\xB6\xC3\xB6l (deleted)", root / "3" / "exe");
   ProcSystem system(root.string());
-  ASSERT_EQ(snapshot(system).size(), 3u);
+  ASSERT_EQ(snapshot(system).size(), 4u);
+  EXPECT_EQ(system.imagePath(3), u"/opt/app/bin/tööl");
+  EXPECT_EQ(system.imagePath(5), u"");  // no link: a kernel thread, or not ours to read
 
+  fs::remove_all(root / "3");
   exitProcess(6);
   exitProcess(5);
-  process(5, "second", 900, 5000);  // the pid taken by a new process, new files
+  process(5, "second", 900, 5000);  // the pid taken by a new process
   writeFile(root / "8" / "comm", "make\n");  // an exec: same process, a new name soon
-  EXPECT_EQ(describe(snapshot(system)),
-            (std::vector<std::string>{"5 second 900 5003 5004 5001 5002", "8 sh 102 3 4 1 2"}));
-  for (int i = 0; i < 7; ++i) snapshot(system);
-  EXPECT_EQ(describe(snapshot(system))[1], "8 make 102 3 4 1 2");
+  EXPECT_EQ(snapshot(system), (std::vector<std::string>{"5 second 900 5003 5004 5001 5002", "8 sh 102 3 4 1 2"}));
   EXPECT_EQ(system.keptDescriptors(), 4u);
+  for (int i = 0; i < 7; ++i) snapshot(system);
+  EXPECT_EQ(snapshot(system)[1], "8 make 102 3 4 1 2");
 }
 
-// Sets the soft descriptor limit for one test and puts the old one back.
+// Sets the soft descriptor limit for a while and puts the old one back.
 struct FileLimit {
   rlimit old{};
   explicit FileLimit(rlim_t soft) {
     ::getrlimit(RLIMIT_NOFILE, &old);
-    rlimit changed = old;
-    changed.rlim_cur = soft;
+    rlimit changed{soft, old.rlim_max};
     ::setrlimit(RLIMIT_NOFILE, &changed);
   }
   ~FileLimit() { ::setrlimit(RLIMIT_NOFILE, &old); }
 };
-
-// The lowest free descriptor: with the soft limit there, every open fails.
-rlim_t lowestFreeDescriptor() {
-  const int probe = ::dup(0);
-  ::close(probe);
-  return static_cast<rlim_t>(probe);
-}
 
 TEST_F(ProcTree, ReadsOnWhenDescriptorsRunShort) {
   for (std::uint32_t pid = 100; pid < 120; ++pid) process(pid, "p", pid, pid * 10);
   ProcSystem system(root.string());
   std::vector<ProcessSample> out;
   {
-    const FileLimit limit(128 + 6);  // room to keep six
+    const FileLimit limit(128 + 6);  // room to keep six, beyond what the program keeps free
     for (int i = 0; i < 2; ++i) {
       system.readSnapshot(out);
       ASSERT_EQ(out.size(), 20u);
@@ -158,73 +142,60 @@ TEST_F(ProcTree, ReadsOnWhenDescriptorsRunShort) {
     EXPECT_EQ(system.keptDescriptors(), 6u);
   }
   {
-    // Not one descriptor left: what is kept is still read, nothing is listed with zeros.
-    const FileLimit limit(lowestFreeDescriptor());
+    // Not one descriptor left (the lowest free one is at the limit): what is kept is still
+    // read, and nothing is listed with zeros.
+    const int lowestFree = ::dup(0);
+    ::close(lowestFree);
+    const FileLimit limit(static_cast<rlim_t>(lowestFree));
     system.readSnapshot(out);
   }
   ASSERT_EQ(out.size(), 3u);
   for (const ProcessSample& s : out) EXPECT_EQ(s.counters.readBytes, s.pid * 10 + 1);
 }
 
-TEST_F(ProcTree, ImagePathsFromExecutableLinks) {
-  process(3, "a", 1, 0);
-  process(4, "b", 1, 0);
-  fs::create_symlink("/opt/app/bin/t\xC3\xB6\xC3\xB6l (deleted)", root / "3" / "exe");
-  ProcSystem system(root.string());
-  EXPECT_EQ(system.imagePath(3), u"/opt/app/bin/tööl");
-  EXPECT_EQ(system.imagePath(4), u"");
-  EXPECT_EQ(system.imagePath(5), u"");
-}
-
-// The real /proc: a child's 4 MiB of writes show in its run delta, and it is gone once reaped.
-TEST(ProcSystemLive, CountsAChildsWritesAndForgetsItWhenGone) {
-  int go[2];
-  int done[2];
-  ASSERT_EQ(::pipe(go), 0);
-  ASSERT_EQ(::pipe(done), 0);
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::close(go[1]);  // else the parent's close would never read as the end
-    char byte = 0;
-    if (::read(go[0], &byte, 1) != 1) ::_exit(1);
-    std::string path = (fs::temp_directory_path() / "proc-write-XXXXXX").string();
-    const int fd = ::mkstemp(path.data());
-    ::unlink(path.c_str());
-    static std::array<char, 64 * 1024> block{};
-    for (int i = 0; i < 64; ++i)
-      if (::write(fd, block.data(), block.size()) != static_cast<ssize_t>(block.size())) ::_exit(2);
-    if (::write(done[1], &byte, 1) != 1) ::_exit(3);
-    (void)::read(go[0], &byte, 1);  // until the parent closes its end
-    ::_exit(0);
-  }
+// The real /proc: this process's 4 MiB of writes show in its run delta; a child is listed
+// until it is reaped.
+TEST(ProcSystemLive, CountsWritesAndForgetsExitedProcesses) {
   ProcSystem system;
   IoTracker tracker;
   std::vector<ProcessSample> samples;
-  const auto childActivity = [&](std::uint64_t now) -> std::optional<ProcessActivity> {
+  const auto activity = [&](pid_t pid, std::uint64_t now) -> std::optional<ProcessActivity> {
     system.readSnapshot(samples);
     for (const ProcessActivity& a : tracker.update(samples, now))
-      if (a.pid == static_cast<std::uint32_t>(child)) return a;
+      if (a.pid == static_cast<std::uint32_t>(pid)) return a;
     return std::nullopt;
   };
-  ASSERT_TRUE(childActivity(1000).has_value());
-  char byte = 1;
-  ASSERT_EQ(::write(go[1], &byte, 1), 1);
-  ASSERT_EQ(::read(done[0], &byte, 1), 1);
-  const auto after = childActivity(2000);
-  ASSERT_TRUE(after.has_value());
-  EXPECT_GE(after->counters.writeBytes, 4u << 20);
-  EXPECT_GE(after->counters.writeOps, 64u);
-  EXPECT_EQ(after->name, u"proc_tests");
-  ::close(go[1]);
+  int gate[2];
+  ASSERT_EQ(::pipe(gate), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    char byte;
+    ::close(gate[1]);
+    ::_exit(static_cast<int>(::read(gate[0], &byte, 1)));  // until the parent closes its end
+  }
+  ASSERT_TRUE(activity(child, 1000).has_value());
+  ASSERT_TRUE(activity(::getpid(), 1000).has_value());
+
+  std::FILE* file = std::tmpfile();
+  static const std::array<char, 64 * 1024> block{};
+  for (int i = 0; i < 64; ++i) ASSERT_EQ(::write(::fileno(file), block.data(), block.size()), 64 * 1024);
+  std::fclose(file);
+  ::close(gate[1]);
   ASSERT_EQ(::waitpid(child, nullptr, 0), child);
-  EXPECT_FALSE(childActivity(3000).has_value());
+
+  EXPECT_FALSE(activity(child, 2000).has_value());
+  const auto self = activity(::getpid(), 2000);
+  ASSERT_TRUE(self.has_value());
+  EXPECT_GE(self->counters.writeBytes, 4u << 20);
+  EXPECT_GE(self->counters.writeOps, 64u);
+  EXPECT_EQ(self->name, u"proc_tests");
   EXPECT_EQ(toUtf8(system.imagePath(static_cast<std::uint32_t>(::getpid()))), fs::read_symlink("/proc/self/exe").string());
-  for (int fd : {go[0], done[0], done[1]}) ::close(fd);
+  ::close(gate[0]);
 }
 
-// Another user's processes: listed with their names, without counters, and the snapshot
-// still holds one's own.
+// Another user's processes are listed with their names and without counters; one's own
+// counters are still read.
 TEST(ProcSystemLive, ListsOtherUsersProcessesWithoutCounters) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to become another user";
   const auto parent = static_cast<std::uint32_t>(::getpid());
@@ -236,21 +207,17 @@ TEST(ProcSystemLive, ListsOtherUsersProcessesWithoutCounters) {
     ProcSystem system;
     std::vector<ProcessSample> samples;
     system.readSnapshot(samples);
-    const auto find = [&samples](std::uint32_t pid) {
-      return std::find_if(samples.begin(), samples.end(), [pid](const ProcessSample& s) { return s.pid == pid; });
-    };
-    const auto other = find(parent);
-    const auto self = find(static_cast<std::uint32_t>(::getpid()));
-    if (other == samples.end()) ::_exit(11);
-    if (other->name != u"proc_tests" || other->counters != IoCounters{}) ::_exit(12);
-    if (self == samples.end() || self->counters.readBytes == 0) ::_exit(13);
-    ::_exit(0);
+    int status = 11;
+    for (const ProcessSample& s : samples) {
+      if (s.pid == parent && (s.name != u"proc_tests" || s.counters != IoCounters{})) ::_exit(12);
+      if (s.pid == parent) status -= 11;
+      if (s.pid == static_cast<std::uint32_t>(::getpid()) && s.counters.readBytes == 0) ::_exit(13);
+    }
+    ::_exit(status);
   }
   int status = -1;
   ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "10: could not change user, 11: parent not listed, 12: parent with counters, "
-                                       "13: own counters missing";
+  EXPECT_EQ(status, 0) << "10: no user change, 11: parent not listed, 12: parent with counters, 13: own missing";
 }
 
 }  // namespace
