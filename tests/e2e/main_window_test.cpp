@@ -49,15 +49,6 @@ class MainWindowTest : public ::testing::Test {
   HWND hwnd = nullptr, list = nullptr, chart = nullptr;
 };
 
-TEST_F(MainWindowTest, CreationWiresTheShellToTheCoreBeforeTheFirstShow) {
-  EXPECT_EQ(prepared, 1);
-  EXPECT_GE(system.readCount, 1u) << "the list must be filled before the window first shows";
-  EXPECT_EQ(state.listView, &window.list());
-  EXPECT_EQ(state.chart.surface, &window.chart());
-  EXPECT_EQ(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0), static_cast<LRESULT>(state.rows.size()));
-  EXPECT_EQ(GetClassLongPtrW(chart, GCL_STYLE), static_cast<ULONG_PTR>(CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS));
-}
-
 // Exact cells are checked from outside; here, the requests that must not be answered with a row.
 TEST_F(MainWindowTest, TextRequestsOutsideTheRowsOrWithoutTheTextBitChangeNothing) {
   ASSERT_FALSE(state.rows.empty());
@@ -111,7 +102,14 @@ TEST_F(MainWindowTest, OnlyTimerOneTheListsHeaderClicksAndKnownCommandsRefresh) 
   EXPECT_GT(system.readCount, reads);
 }
 
-TEST_F(MainWindowTest, DestroyingTheWindowEndsTheLoopAndUnhooksTheCore) {
+// Creation hooks the shell to the core and fills the list before the first show; destroying the
+// window unhooks it, removes the icon and ends the loop.
+TEST_F(MainWindowTest, CreationHooksTheShellToTheCoreAndDestructionUnhooksIt) {
+  EXPECT_EQ(prepared, 1);
+  EXPECT_GE(system.readCount, 1u);
+  EXPECT_TRUE(state.listView == &window.list() && state.chart.surface == &window.chart());
+  EXPECT_EQ(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0), static_cast<LRESULT>(state.rows.size()));
+  EXPECT_EQ(GetClassLongPtrW(chart, GCL_STYLE), static_cast<ULONG_PTR>(CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS));
   ShowWindow(hwnd, SW_MINIMIZE);
   ASSERT_TRUE(state.trayIconShown) << "minimised without an icon";
   DestroyWindow(hwnd);
