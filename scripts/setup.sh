@@ -10,7 +10,7 @@ packages=(
   wine wine64 xvfb xauth x11-utils imagemagick
   fonts-wqy-microhei fonts-dejavu-core
   mesa-vulkan-drivers libvulkan1
-  qt6-base-dev libgl-dev libvulkan-dev libx11-dev
+  qt6-base-dev libgl-dev libvulkan-dev
   procps sysstat htop
 )
 
