@@ -69,7 +69,10 @@ std::vector<std::string> snapshot(ProcSystem& system) {
 }
 
 TEST_F(ProcTree, ListsProcessesByPidWithTheirCounters) {
-  process(30, "web (main) x", 500, 1000);
+  process(30, "a) S (b", 18446744073709551615ull, 1000);  // the name ends at the last ")"
+  process(11, "x", 2, 0);
+  // Lines missing, out of order, unknown, empty, or too large for 64 bits.
+  writeFile(root / "11" / "io", "write_bytes: 9\nrchar: 99999999999999999999999\nnew_field: 5\nsyscw:\n");
   process(7, "daemon", 40, 10);
   fs::remove(root / "7" / "io");  // counters not offered: listed with zeros
   process(9, "odd", 42, 0);
@@ -77,17 +80,21 @@ TEST_F(ProcTree, ListsProcessesByPidWithTheirCounters) {
   fs::create_directory(root / "9" / "io");  // counters that fail to read: the same
   process(12, "gone", 41, 20);
   fs::remove(root / "12" / "stat");  // exited between the listing and the read
+  process(13, "cut", 43, 20);
+  writeFile(root / "13" / "stat", "13 (cut) S 1 2 3\n");
   fs::create_directory(root / "self");
   fs::create_directory(root / "0012");
   writeFile(root / "44", "a file, not a process");
 
   ProcSystem system(root.string());
-  const std::vector<std::string> all = {"7 daemon 40 0 0 0 0", "9 odd 42 0 0 0 0", "30 web (main) x 500 1003 1004 1001 1002"};
+  const std::vector<std::string> all = {"7 daemon 40 0 0 0 0", "9 odd 42 0 0 0 0", "11 x 2 0 0 18446744073709551615 0",
+                                        "30 a) S (b 18446744073709551615 1003 1004 1001 1002"};
   EXPECT_EQ(snapshot(system), all);
   EXPECT_EQ(snapshot(system), all);         // the same through kept descriptors
-  EXPECT_EQ(system.keptDescriptors(), 4u);  // three comm files, one io file
+  EXPECT_EQ(system.keptDescriptors(), 6u);  // four comm files, two io files
   system.setByteSource(ProcByteSource::DiskOnly);
-  EXPECT_EQ(snapshot(system)[2], "30 web (main) x 500 1003 1004 1005 1006");
+  EXPECT_EQ(snapshot(system), (std::vector<std::string>{all[0], all[1], "11 x 2 0 0 0 9",
+                                                        "30 a) S (b 18446744073709551615 1003 1004 1005 1006"}));
 
   fs::remove_all(root);
   EXPECT_TRUE(snapshot(system).empty());
@@ -133,17 +140,17 @@ TEST_F(ProcTree, ReadsOnWhenDescriptorsRunShort) {
   ProcSystem system(root.string());
   std::vector<ProcessSample> out;
   {
-    const FileLimit limit(128 + 6);  // room to keep six, beyond what the program keeps free
+    const FileLimit limit(128 + 7);  // room to keep seven beyond what the program keeps free
     for (int i = 0; i < 2; ++i) {
       system.readSnapshot(out);
       ASSERT_EQ(out.size(), 20u);
       for (const ProcessSample& s : out) EXPECT_EQ(s.counters.writeBytes, s.pid * 10 + 2) << s.pid;
     }
-    EXPECT_EQ(system.keptDescriptors(), 6u);
+    EXPECT_EQ(system.keptDescriptors(), 7u);  // the fourth process's io file not among them
   }
   {
     // Not one descriptor left (the lowest free one is at the limit): what is kept is still
-    // read, and nothing is listed with zeros.
+    // read, and nothing is listed with zeros, not even a process whose name can be read.
     const int lowestFree = ::dup(0);
     ::close(lowestFree);
     const FileLimit limit(static_cast<rlim_t>(lowestFree));
