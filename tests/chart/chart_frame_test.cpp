@@ -1,3 +1,4 @@
+// Chart frames on a recording canvas: texts, scale, series, the hover read-out and its share panel.
 #include <gtest/gtest.h>
 
 #include <limits>
@@ -10,236 +11,163 @@
 namespace tessivo {
 namespace {
 
-using testing::FillCircleOp;
-using testing::FillRoundedRectOp;
-using testing::LineOp;
-using testing::PolygonOp;
-using testing::PolylineOp;
-using testing::RecordingCanvas;
-using testing::TextOp;
+using namespace testing;
 using Texts = std::vector<std::string>;
+constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+constexpr float kL = 64, kT = 26, kR = 784, kB = 370;  // the plot of an 800 x 400 frame
 
-// An 800 x 400 frame: plot 64..784 across (720 wide), 26..370 down (344 high).
-constexpr float kW = 800.0f;
-constexpr float kH = 400.0f;
-
-SpeedChart liveChart(std::vector<std::pair<std::uint64_t, std::uint64_t>> items, float span = 240) {
+// Live items (three by default: anchors at x 64, 424, 784) drawn whole, or only their share panel.
+struct Frame : ::testing::Test {
   SpeedChart chart;
-  chart.viewSpan = span;
-  for (auto [read, write] : items) chart.liveSamples.push_back(ChartSample{read, write, {}});
-  return chart;
+  RectF panel;  // of the share panel last drawn
+  void SetUp() override { chart.viewSpan = 3, chart.liveSamples.resize(3); }
+  void set(std::size_t index, std::uint64_t read, std::uint64_t write,
+           const std::vector<NameRate>& top = {}) {
+    chart.liveSamples[index] = ChartSample{read, write, {}};
+    for (const NameRate& c : top)
+      chart.liveSamples[index].contributors.push_back({chart.names.intern(c.name), c.readRate, c.writeRate});
+  }
+  Texts paint(TextFormat format, bool belowPlot = false, float width = 800) {  // the texts in one format
+    RecordingCanvas c;
+    chart.paint(c, width, 400);
+    return c.textStrings(
+        [=](const TextOp& t) { return t.format == format && (t.rect.top > kB) == belowPlot; });
+  }
+  RecordingCanvas hover(std::int32_t x, float width = 800) {
+    RecordingCanvas c;
+    std::tie(chart.hoverActive, chart.hoverX) = std::tuple(true, x);
+    chart.paint(c, width, 400);
+    return c;
+  }
+  RecordingCanvas drawPanel(std::int32_t index, float bottom = kB, float right = kR, RecordingCanvas c = {}) {
+    chart.drawSharePanel(c, index, kL, kT, right, bottom);
+    const auto panels = c.all<FillRoundedRectOp>();
+    panel = panels.size() == 1 ? panels[0].rect : RectF{-1, -1, -1, -1};
+    return c;
+  }
+  Texts nameColumn(
+      const RecordingCanvas& c) const {  // below the headings: the labels and the count of the rest
+    return c.textStrings(
+        [this](const TextOp& t) { return t.rect.left == panel.left + 10 && t.rect.top > panel.top + 42; });
+  }
+};
+
+TEST(ChartText, SpeedsDurationsOffsetsAndTheScale) {
+  for (auto [value, text] : {std::pair{1023ull, "1023.0 B/s"}, {1024ull, "1.0 KiB/s"},
+                             {1048575ull, "1024.0 KiB/s"}, {1048576ull, "1.0 MiB/s"},
+                             {1073741824ull, "1.0 GiB/s"}, {kMax, "17179869184.0 GiB/s"}})
+    EXPECT_EQ(toUtf8(formatRate(value)), text) << value;  // the unit is chosen on the unrounded value
+  for (auto [seconds, text] : {std::pair{9.96f, "10.0s"}, {10.0f, "10s"}, {59.7f, "60s"}, {60.0f, "1m00s"},
+                               {3599.6f, "60m00s"}, {3659.0f, "1h00m"}, {-90.0f, "1m30s"},
+                               {1.0e12f, "596523h14m"}, {std::numeric_limits<float>::quiet_NaN(), "0.0s"}})
+    EXPECT_EQ(toUtf8(formatDuration(seconds)), text) << seconds;
+  for (auto [seconds, text] :
+       {std::pair{0.5f, "现在"}, {-3.0f, "现在"}, {0.6f, "-0.6s"}, {3600.0f, "-1h00m"}})
+    EXPECT_EQ(toUtf8(formatTimeOffset(seconds)), text) << seconds;
+  for (auto [peak, max] : {std::pair{0ull, 2000ull}, {2001ull, 5000ull}, {5000ull, 5000ull},
+                           {5001ull, 10000ull}, {10000001ull, 20000000ull},
+                           {10000000000000000001ull, kMax}})  // 2 x 10^19 does not fit
+    EXPECT_EQ(chartScaleMax(peak), max) << peak;
 }
 
-RecordingCanvas paintFrame(const SpeedChart& chart, float w = kW, float h = kH) {
-  RecordingCanvas canvas;
-  chart.paint(canvas, w, h);
-  return canvas;
-}
-
-// The scale's five labels (top first), the texts below the plot (left time, right time,
-// hint) and the header.
-Texts scaleLabels(const RecordingCanvas& canvas) {
-  return canvas.textStrings([](const TextOp& t) { return t.format == TextFormat::Label && t.paragraph == ParagraphAlign::Center; });
-}
-Texts belowPlot(const RecordingCanvas& canvas) {
-  return canvas.textStrings([](const TextOp& t) { return t.rect.top > 370; });
-}
-std::string header(const RecordingCanvas& canvas) {
-  const Texts found = canvas.textStrings([](const TextOp& t) { return t.format == TextFormat::Header; });
-  return found.size() == 1 ? found[0] : std::string();
-}
-
-TEST(ChartFrame, GridOfFiveByTenEvenOnAOnePixelPlot) {
-  const RecordingCanvas canvas = paintFrame(SpeedChart{});
-  EXPECT_EQ(std::get<testing::ClearOp>(canvas.ops.front()).colour, kChartBackground);
-  EXPECT_EQ(canvas.withBrush<LineOp>(Brush::Grid)[6], (LineOp{{184, 26}, {184, 370}, Brush::Grid, 1.0f}));
-  const auto tiny = paintFrame(SpeedChart{}, 50, 40).withBrush<LineOp>(Brush::Grid);
-  ASSERT_EQ(tiny.size(), 12u);
-  EXPECT_EQ(tiny[4].from.y, 27.0f);  // 26 + plotHeight of 1
-  EXPECT_EQ(tiny[11], (LineOp{{65, 26}, {65, 10}, Brush::Grid, 1.0f}));  // plotWidth 1; bottom H - 30, unclamped
-}
-
-TEST(ChartFrame, ScaleIsTheNextOneTwoFiveStepAboveThePeakAndNeverWraps) {
-  const std::pair<std::uint64_t, std::uint64_t> steps[] = {
-      {0, 2000},  {1024, 2000}, {2001, 5000}, {5001, 10000}, {9999999, 10000000}, {10000001, 20000000},
-      {10000000000000000000ull, 10000000000000000000ull},
-      {10000000000000000001ull, std::numeric_limits<std::uint64_t>::max()}};  // 2 x 10^19 does not fit
-  for (auto [peak, scale] : steps) EXPECT_EQ(chartScaleMax(peak), scale) << peak;
-
-  // The peak is either series' largest; labels are quarters of the scale, top first.
-  EXPECT_EQ(scaleLabels(paintFrame(liveChart({{1, 1}, {0, 1048576}}))).front(), "1.9 MiB/s");
-  EXPECT_EQ(scaleLabels(paintFrame(liveChart({}))), (Texts{"2.0 KiB/s", "1.5 KiB/s", "1000.0 B/s", "500.0 B/s", "0.0 B/s"}));
-  // At the top of the range the quarters must not overflow.
-  EXPECT_EQ(scaleLabels(paintFrame(liveChart({{std::numeric_limits<std::uint64_t>::max(), 0}, {1, 1}}))),
-            (Texts{"17179869184.0 GiB/s", "12884901888.0 GiB/s", "8589934592.0 GiB/s", "4294967296.0 GiB/s", "0.0 B/s"}));
-}
-
-TEST(ChartFrame, HeaderShowsRangeSpanCurrentSpeedsAndPeak) {
-  EXPECT_EQ(header(paintFrame(liveChart({}))), "[实时 跨度=1m20s]  读取: 0.0 B/s    写入: 0.0 B/s    峰值: 0.0 B/s");
-  const RecordingCanvas two = paintFrame(liveChart({{4096, 100}, {1536, 3 * 1048576}}));
-  EXPECT_EQ(header(two), "[实时 跨度=1m20s]  读取: 1.5 KiB/s    写入: 3.0 MiB/s    峰值: 3.0 MiB/s");
-
-  SpeedChart minutes;
-  minutes.minuteSamples.push_back(ChartSample{0, 0, {}});
-  minutes.liveSamples.push_back(ChartSample{5000, 5000, {}});  // a live queue does not feed a minute range
-  const struct { ChartRange range; float span; const char* header; } ranges[] = {
-      {ChartRange::Hour1, 60, "[1 小时 跨度=1h00m]"},
-      {ChartRange::Hour24, 1440, "[24 小时 跨度=24h00m]"},
-      {ChartRange::Full, 4320, "[完整 跨度=72h00m]"},
-      {ChartRange::Full, 0.5f, "[完整 跨度=2m00s]"}};  // a span below 2 counts as 2
-  for (const auto& r : ranges) {
-    minutes.rangeMode = r.range;
-    minutes.viewSpan = r.span;
-    EXPECT_EQ(header(paintFrame(minutes)), std::string(r.header) + "  读取: 0.0 B/s    写入: 0.0 B/s    峰值: 0.0 B/s");
+TEST_F(Frame, ScaleHeaderAndTimeLabels) {
+  chart.viewSpan = 240;
+  set(0, kMax, 0);  // quarters of the top scale, top first, without overflow
+  EXPECT_EQ(paint(TextFormat::Label)[1], "12884901888.0 GiB/s");
+  set(0, 0, 0), set(1, 4096, 100), set(2, 1536, 3 * 1048576);
+  EXPECT_EQ(paint(TextFormat::Label),
+            (Texts{"4.8 MiB/s", "3.6 MiB/s", "2.4 MiB/s", "1.2 MiB/s", "0.0 B/s", "读取", "写入"}));
+  EXPECT_EQ(paint(TextFormat::Header),
+            Texts{"[实时 跨度=1m20s]  读取: 1.5 KiB/s    写入: 3.0 MiB/s    峰值: 3.0 MiB/s"});
+  EXPECT_EQ(paint(TextFormat::Label, true), (Texts{"-1m20s", "现在", "滚轮：缩放   拖动：平移"}));
+  std::tie(chart.viewPan, chart.viewAltered) = std::tuple(30.0f, true);  // both edges move back 30 items
+  EXPECT_EQ(paint(TextFormat::Label, true),
+            (Texts{"-1m30s", "-10.0s", "滚轮：缩放   拖动：平移   双击：重置"}));
+  std::tie(chart.rangeMode, chart.viewPan) = std::tuple(ChartRange::Hour1, 0.0f);  // live items do not count
+  for (auto [span, head, left] : {std::tuple{60.0f, "[1 小时 跨度=1h00m]", "-59m00s"},
+                                  {0.5f, "[1 小时 跨度=2m00s]", "-1m00s"}}) {  // a span below 2 counts as 2
+    chart.viewSpan = span;
+    EXPECT_EQ(paint(TextFormat::Header),
+              Texts{std::string(head) + "  读取: 0.0 B/s    写入: 0.0 B/s    峰值: 0.0 B/s"});
+    EXPECT_EQ(paint(TextFormat::Label, true).at(0), left);
   }
 }
 
-TEST(ChartFrame, TimeLabelsFollowPanAndTheHintNamesTheReset) {
-  SpeedChart live = liveChart({{10, 20}});
-  EXPECT_EQ(belowPlot(paintFrame(live)), (Texts{"-1m20s", "现在", "滚轮：缩放   拖动：平移"}));
-  live.viewPan = 30;  // both edges move back by 30 items of 0.333 s
-  live.viewAltered = true;
-  EXPECT_EQ(belowPlot(paintFrame(live)), (Texts{"-1m30s", "-10.0s", "滚轮：缩放   拖动：平移   双击：重置"}));
-  SpeedChart hour;
-  hour.rangeMode = ChartRange::Hour1;
-  hour.viewSpan = 60;
-  EXPECT_EQ(belowPlot(paintFrame(hour)).front(), "-59m00s");
+TEST_F(Frame, SeriesAreAreaThenLineThroughTheItemsDrawnOneBeyondEachEdge) {
+  set(0, 1000, 500), set(1, 500, 1500), set(2, 2000, 0);  // a scale of 2000 over 344 pixels
+  EXPECT_EQ(hover(0).all<PolygonOp>().at(0),
+            (PolygonOp{{{64, 370}, {64, 198}, {424, 284}, {784, 26}, {784, 370}}, Brush::ReadFill}));
+  EXPECT_EQ(hover(0).all<PolylineOp>().at(1),
+            (PolylineOp{{{64, 284}, {424, 112}, {784, 370}}, Brush::WriteLine, 1.8f}));
+  set(0, 900000, 0);
+  chart.liveSamples.resize(5);
+  chart.viewPan = 0.5f;  // edges at 1.5 and 3.5: item 0 is neither drawn nor counted in the peak
+  EXPECT_EQ(hover(-1).withBrush<PolylineOp>(Brush::ReadLine).at(0).points,
+            (std::vector<PointF>{{-116, 284}, {244, 26}, {604, 370}, {964, 370}}));
+  EXPECT_EQ(paint(TextFormat::Header),
+            Texts{"[实时 跨度=1.0s]  读取: 0.0 B/s    写入: 0.0 B/s    峰值: 2.0 KiB/s"});
+  chart.liveSamples.resize(1);
+  EXPECT_EQ(hover(0).count<PolylineOp>(), 0u);  // a single item makes no line
 }
 
-TEST(ChartSeries, AreaThenLineThroughTheDrawnItemsReadFirst) {
-  // Three items exactly across: x = 64, 424, 784. Scale 2000 over 344 pixels.
-  const RecordingCanvas canvas = paintFrame(liveChart({{1000, 500}, {500, 1500}, {2000, 0}}, 3));
-  const auto polygons = canvas.all<PolygonOp>();
-  const auto lines = canvas.all<PolylineOp>();
-  ASSERT_EQ(polygons.size(), 2u);
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(polygons[0], (PolygonOp{{{64, 370}, {64, 198}, {424, 284}, {784, 26}, {784, 370}}, Brush::ReadFill}));
-  EXPECT_EQ(lines[0], (PolylineOp{{{64, 198}, {424, 284}, {784, 26}}, Brush::ReadLine, 1.8f}));
-  EXPECT_EQ(polygons[1].brush, Brush::WriteFill);
-  EXPECT_EQ(lines[1], (PolylineOp{{{64, 284}, {424, 112}, {784, 370}}, Brush::WriteLine, 1.8f}));
-  EXPECT_LT(canvas.indexOf<PolygonOp>(Brush::ReadFill), canvas.indexOf<PolylineOp>(Brush::ReadLine));
-  EXPECT_LT(canvas.indexOf<PolylineOp>(Brush::ReadLine), canvas.indexOf<PolygonOp>(Brush::WriteFill));
-  EXPECT_LT(canvas.indexOf<PolygonOp>(Brush::WriteFill), canvas.indexOf<PolylineOp>(Brush::WriteLine));
-}
-
-TEST(ChartSeries, ViewBetweenItemsDrawsOneBeyondEachEdgeAndPeaksOverThemOnly) {
-  SpeedChart chart = liveChart({{900000, 0}, {1000, 0}, {0, 0}, {0, 1500}, {0, 0}}, 3);
-  chart.viewPan = 0.5f;  // right edge at 3.5, left edge at 1.5: item 0 lies outside
-  const RecordingCanvas canvas = paintFrame(chart);
-  const auto lines = canvas.withBrush<PolylineOp>(Brush::ReadLine);
-  ASSERT_EQ(lines.size(), 1u);
-  ASSERT_EQ(lines[0].points.size(), 4u);  // items 1 to 4
-  EXPECT_EQ(lines[0].points.front(), (PointF{-116, 198}));  // half a spacing left of the plot
-  EXPECT_EQ(lines[0].points.back(), (PointF{964, 370}));    // half a spacing right of it
-  EXPECT_EQ(header(canvas), "[实时 跨度=1.0s]  读取: 0.0 B/s    写入: 0.0 B/s    峰值: 1.5 KiB/s");
-  EXPECT_EQ(scaleLabels(canvas).front(), "2.0 KiB/s");
-}
-
-TEST(ChartSeries, FailedPathSkipsOnlyThatSeriesAndASingleItemDrawsNone) {
-  const SpeedChart chart = liveChart({{1000, 500}, {500, 1000}});
-  for (const Brush failing : {Brush::ReadFill, Brush::WriteLine}) {
-    RecordingCanvas canvas;
-    canvas.failPathsWith(failing);
-    chart.paint(canvas, kW, kH);
-    const bool readFails = failing == Brush::ReadFill;  // no line without its area
-    EXPECT_EQ(canvas.withBrush<PolylineOp>(Brush::ReadLine).size(), readFails ? 0u : 1u);
-    EXPECT_EQ(canvas.withBrush<PolygonOp>(Brush::WriteFill).size(), 1u);
-    EXPECT_EQ(canvas.withBrush<PolylineOp>(Brush::WriteLine).size(), readFails ? 1u : 0u);
-    EXPECT_NE(canvas.findText("读取"), nullptr);  // the rest of the frame goes on
-  }
-  const RecordingCanvas single = paintFrame(liveChart({{1000, 500}}));
-  EXPECT_EQ(single.count<PolygonOp>() + single.count<PolylineOp>(), 0u);
-}
-
-RecordingCanvas hoverAt(SpeedChart chart, std::int32_t x, float width = kW) {
-  chart.hoverActive = true;
-  chart.hoverX = x;
-  return paintFrame(chart, width);
-}
-float cursorX(const RecordingCanvas& canvas) {
-  const auto line = canvas.withBrush<LineOp>(Brush::HoverLine);
-  return line.size() == 1 ? line[0].from.x : -1.0f;
-}
-// Cursor line, two dots and the share panel.
-std::size_t readOutOps(const RecordingCanvas& canvas) {
-  return canvas.withBrush<LineOp>(Brush::HoverLine).size() + canvas.count<FillCircleOp>() +
-         canvas.count<FillRoundedRectOp>();
-}
-
-TEST(ChartHover, CursorRoundsHalfAwayAndClampsToTheDrawnItems) {
-  const SpeedChart three = liveChart({{1000, 500}, {2000, 0}, {0, 1000}}, 3);
-  EXPECT_EQ(cursorX(hoverAt(three, 243)), 64.0f);    // 0.497 of an item
-  EXPECT_EQ(cursorX(hoverAt(three, 244)), 424.0f);   // exactly half: away from zero
-  EXPECT_EQ(cursorX(hoverAt(three, -500)), 64.0f);   // left of the plot: its left edge
-  EXPECT_EQ(cursorX(hoverAt(three, 5000)), 784.0f);  // right of the plot: its right edge
-  const RecordingCanvas canvas = hoverAt(three, 244);
-  EXPECT_EQ(canvas.withBrush<LineOp>(Brush::HoverLine)[0], (LineOp{{424, 26}, {424, 370}, Brush::HoverLine, 1.0f}));
-  EXPECT_EQ(canvas.all<FillCircleOp>(), (std::vector<FillCircleOp>{{{424, 26}, 3.5f, Brush::ReadLine},
-                                                                   {{424, 370}, 3.5f, Brush::WriteLine}}));
-  // Fewer items than the span: the plot's left edge clamps to the oldest item. One item hovers too.
-  EXPECT_FLOAT_EQ(cursorX(hoverAt(liveChart({{1, 1}, {2, 2}}), 64)), 64.0f + 238.0f / 239.0f * 720.0f);
-  EXPECT_EQ(cursorX(hoverAt(liveChart({{1000, 500}}), 784)), 784.0f);
-}
-
-TEST(ChartHover, SkippedWhenInactiveNarrowEmptyOrOutsideTheDrawnItems) {
-  SpeedChart chart = liveChart({{1000, 500}, {2000, 0}}, 3);
-  chart.hoverX = 400;
-  EXPECT_EQ(readOutOps(paintFrame(chart)), 0u);  // not hovering
-  EXPECT_EQ(readOutOps(hoverAt(chart, 400, 81)), 4u);
-  EXPECT_EQ(readOutOps(hoverAt(chart, 400, 80)), 0u);
-  EXPECT_EQ(readOutOps(hoverAt(SpeedChart{}, 400)), 0u);
+TEST_F(Frame, HoverRoundsHalfAwayAndClampsToTheDrawnItems) {
+  for (auto [x, at] : {std::pair{243, 64.0f}, {244, 424.0f}, {-500, 64.0f}, {5000, 784.0f}})
+    EXPECT_EQ(hover(x).withBrush<LineOp>(Brush::HoverLine).at(0).from.x, at) << x;
+  EXPECT_EQ(std::tuple(hover(400, 81).count<FillCircleOp>(), hover(400, 80).count<FillCircleOp>()),
+            std::tuple(2, 0));  // too narrow to hover
   chart.viewPan = 5;  // the whole queue lies right of the view
-  const RecordingCanvas away = hoverAt(chart, 400);
-  EXPECT_EQ(readOutOps(away), 0u);
-  EXPECT_EQ(away.count<PolylineOp>(), 0u);
+  EXPECT_EQ(hover(400).count<FillRoundedRectOp>(), 0u);
 }
 
-TEST(ChartFrame, MissingFormatsSkipTheirTextsOnly) {
-  SpeedChart chart = liveChart({{1000, 500}, {2000, 0}});
-  chart.hoverActive = true;
-  RecordingCanvas noLabel;
-  noLabel.setFormatMissing(TextFormat::Label);
-  chart.paint(noLabel, kW, kH);
-  EXPECT_TRUE(scaleLabels(noLabel).empty() && belowPlot(noLabel).empty());
-  EXPECT_EQ(header(noLabel), "[实时 跨度=1m20s]  读取: 2.0 KiB/s    写入: 0.0 B/s    峰值: 2.0 KiB/s");
-  RecordingCanvas none;
-  for (TextFormat f : {TextFormat::Label, TextFormat::Header, TextFormat::Mono, TextFormat::TableHead})
-    none.setFormatMissing(f);
-  chart.paint(none, kW, kH);
-  EXPECT_EQ(none.count<TextOp>(), 0u);
-  EXPECT_EQ(none.withBrush<LineOp>(Brush::Grid).size(), 12u);
-  EXPECT_EQ(none.count<PolylineOp>(), 2u);
-  EXPECT_EQ(none.withBrush<testing::FillRectOp>(Brush::ReadLine).size(), 2u);  // legend swatch, panel bar
-  EXPECT_EQ(readOutOps(none), 4u);  // the read-out holds more than text
+TEST_F(Frame, SharePanelListsTotalsAndContributorsWithBarsBesideTheCursor) {
+  chart.viewPan = 0.5f;  // items 2, 3 and 4 at x 244, 604 and 964 (past R)
+  chart.liveSamples.resize(5);
+  for (auto [index, right, rect] : {std::tuple{2, kR, RectF{256, 32, 776, 146}},  // right of the cursor
+                                    {3, kR, RectF{72, 32, 592, 146}},             // no room: left of it
+                                    {4, kR, RectF{260, 32, 780, 146}},            // neither: 4 inside R
+                                    {4, 164.0f, RectF{68, 32, 188, 146}}})       // L + 4 wins over R
+    EXPECT_EQ((drawPanel(index, kB, right), panel), rect) << index << " " << right;
+  chart.viewPan = 2;  // item 0 at x 64
+  EXPECT_EQ(drawPanel(2).textStrings(), (Texts{"合计  -0.7s", "0.0 B/s", "0.0 B/s", "进程", "读取", "写入",
+                                               "占比", "（无进程级活动记录）"}));
+  EXPECT_EQ(drawPanel(2).count<FillRectOp>(), 0u);  // zero speeds: not even the total bar's background
+  set(0, 300, 100,
+      {{u"b", 100, 100}, {u"a", 300, 100}, {u"idle", 0, 0}});  // stored order; the largest second
+  std::vector<RectF> bars;  // bar column 490..586: the total split 3 : 1, b half of a, idle a track only
+  for (const FillRectOp& op : drawPanel(0).all<FillRectOp>()) bars.push_back(op.rect);
+  EXPECT_EQ(bars, (std::vector<RectF>{{490, 47, 586, 55}, {490, 47, 562, 55}, {562, 47, 586, 55},
+                                      {490, 89, 586, 97}, {490, 89, 514, 97}, {514, 89, 538, 97},
+                                      {490, 107, 586, 115}, {490, 107, 562, 115}, {562, 107, 586, 115},
+                                      {490, 125, 586, 133}}));
+  EXPECT_EQ(drawPanel(0, kB, kR, {TextFormat::Mono}).textStrings(),
+            (Texts{"合计  -1.3s", "进程", "读取", "写入", "占比"}));  // a missing format skips only its texts
+  EXPECT_EQ(drawPanel(0).textStrings().size(), 16u);
+  EXPECT_EQ(std::tuple(drawPanel(0, kB, kL + 432).count<FillRectOp>(),
+                       drawPanel(0, kB, kL + 433).count<FillRectOp>()),
+            std::tuple(0, 10));         // a bar column of no width draws no bars, of one pixel it does
+  chart.rangeMode = ChartRange::Hour1;  // ages in minutes; indices outside the shown queue draw nothing
+  chart.minuteSamples.resize(3);
+  EXPECT_EQ(drawPanel(0).textStrings().at(0), "合计  -2m00s");
+  EXPECT_TRUE(drawPanel(3).ops.empty() && drawPanel(-1).ops.empty());
 }
 
-TEST(FormatRate, PicksTheBinaryUnitBeforeRoundingWithOneDecimal) {
-  const std::pair<std::uint64_t, const char*> cases[] = {
-      {0, "0.0 B/s"}, {1023, "1023.0 B/s"}, {1024, "1.0 KiB/s"}, {2000, "2.0 KiB/s"},  // 1.953 to one decimal
-      {1048575, "1024.0 KiB/s"},  // rounds up, but the unit is already chosen
-      {1048576, "1.0 MiB/s"}, {1073741823, "1024.0 MiB/s"}, {1073741824, "1.0 GiB/s"},
-      {5ull << 40, "5120.0 GiB/s"}, {std::numeric_limits<std::uint64_t>::max(), "17179869184.0 GiB/s"}};
-  for (auto [value, text] : cases) EXPECT_EQ(toUtf8(formatRate(value)), text) << value;
-}
-
-TEST(FormatDuration, ChoosesItsFormOnTheUnroundedValue) {
-  const std::pair<float, const char*> cases[] = {
-      {0.0f, "0.0s"},       {9.5f, "9.5s"},        {9.96f, "10.0s"},  // still the short form
-      {10.0f, "10s"},       {59.4f, "59s"},        {59.7f, "60s"},
-      {60.0f, "1m00s"},     {79.92f, "1m20s"},     {3599.6f, "60m00s"},
-      {3600.0f, "1h00m"},   {3659.0f, "1h00m"},  // seconds dropped, minutes not rounded
-      {259200.0f, "72h00m"}, {-90.0f, "1m30s"},
-      // Far beyond any span the chart offers; must not wrap into a negative count.
-      {1.0e12f, "596523h14m"}, {std::numeric_limits<float>::infinity(), "596523h14m"},
-      {std::numeric_limits<float>::quiet_NaN(), "0.0s"},
-  };
-  for (auto [seconds, text] : cases) EXPECT_EQ(toUtf8(formatDuration(seconds)), text) << seconds;
-}
-
-TEST(FormatTimeOffset, NowUpToHalfASecondThenNegative) {
-  const std::pair<float, const char*> cases[] = {
-      {0.0f, "现在"}, {0.5f, "现在"}, {-3.0f, "现在"}, {0.6f, "-0.6s"}, {79.587f, "-1m20s"}, {3600.0f, "-1h00m"}};
-  for (auto [seconds, text] : cases) EXPECT_EQ(toUtf8(formatTimeOffset(seconds)), text) << seconds;
+TEST_F(Frame, SharePanelRowsFitTheHeightWithACountOfTheRestAndCutLabels) {
+  std::vector<NameRate> ten(10, NameRate{u"p", 100, 100});
+  for (std::size_t i = 0; i < 9; ++i) ten[i].name += widenAscii(std::to_string(i));
+  ten[9] = {u"largest", 1000, 600};  // not shown, yet the measure of every bar
+  set(0, 1, 0, ten);
+  const RecordingCanvas c = drawPanel(0, 244);  // ten lines fit: five contributors and the count
+  EXPECT_EQ(std::tuple(panel, nameColumn(c)),
+            std::tuple(RectF{76, 32, 596, 236}, Texts{"p0", "p1", "p2", "p3", "p4", "… 其余 5 项"}));
+  EXPECT_EQ(c.withBrush<FillRectOp>(Brush::WriteLine).at(1).rect.right, 490.0f + 200.0f / 1600.0f * 96.0f);
+  set(1, 1, 0, {ten.begin(), ten.begin() + 3});  // five lines at least: the one row left is the count
+  EXPECT_EQ(nameColumn(drawPanel(1, 126)), Texts{"… 其余 3 项"});
+  EXPECT_EQ(panel, (RectF{68, 30, 588, 144}));  // pushed up from B - 4, then held at T + 4
+  const std::u16string astral = std::u16string(28, u'e') + u"\U0001F600" + u"zz";  // a pair on the cut
+  set(2, 1, 0,
+      {{std::u16string(30, u'n'), 1, 0}, {std::u16string(31, u'm'), 1, 0}, {u"", 1, 0}, {astral, 1, 0}});
+  EXPECT_EQ(nameColumn(drawPanel(2)), (Texts{std::string(30, 'n'), std::string(29, 'm') + "…", "（未知）",
+                                             std::string(28, 'e') + "…"}));
 }
 
 }  // namespace

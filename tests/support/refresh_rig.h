@@ -2,12 +2,10 @@
 // is told: the fixture of the refresh step and of the commands that run it.
 #pragma once
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "app/app_state.h"
-#include "core/text.h"
 #include "sampling/refresh_tick.h"
 #include "support/scripted_system.h"
 
@@ -28,24 +26,14 @@ struct RefreshRig {
 
   // A process reading and writing at steady speeds (bytes per second of the script's
   // clock) with one operation each way per step; its creation time is 1000 + pid.
-  ScriptedProcess& add(std::uint32_t pid, std::u16string name, std::uint64_t readRate, std::uint64_t writeRate = 0,
-                       std::u16string path = {}) {
+  ScriptedProcess& add(std::uint32_t pid, std::u16string name, std::uint64_t readRate,
+                       std::uint64_t writeRate = 0, std::u16string path = {}) {
     ScriptedProcess& p = sys.add(pid, std::move(name), std::move(path), 1000 + pid);
     p.perTick = IoCounters{1, 1, 0, readRate * sys.stepMs / 1000, writeRate * sys.stepMs / 1000, 0};
     return p;
   }
   void tick(int times = 1) {
     for (int i = 0; i < times; ++i) RefreshTick::run(state);
-  }
-  const ProcessRow* row(std::uint32_t pid) const {
-    auto it = std::find_if(state.rows.begin(), state.rows.end(), [pid](const ProcessRow& r) { return r.pid == pid; });
-    return it == state.rows.end() ? nullptr : &*it;
-  }
-  // "name/pid" of the rows on display, in display order.
-  std::vector<std::string> rowNames() const {
-    std::vector<std::string> out;
-    for (const ProcessRow& r : state.rows) out.push_back(toUtf8(r.name) + "/" + std::to_string(r.pid));
-    return out;
   }
 };
 

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <string>
-#include <unordered_map>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -33,58 +33,43 @@ class ScriptedSystem : public ProcessSystem {
   // grown by perTick and the clock by stepMs. The next failReads snapshots come back
   // empty; time passes for them all the same.
   int failReads = 0;
-
   std::uint64_t readCount = 0;
   std::uint64_t imagePathCalls = 0;
-  std::unordered_map<std::uint32_t, std::uint64_t> imagePathCallsByPid;
 
   ScriptedProcess& add(std::uint32_t pid, std::u16string name, std::u16string imagePath = {},
                        std::uint64_t createTime = 0) {
-    processes.push_back(ScriptedProcess{pid, std::move(name), std::move(imagePath), createTime, {}, {}});
-    return processes.back();
+    return processes.emplace_back(
+        ScriptedProcess{pid, std::move(name), std::move(imagePath), createTime, {}, {}});
   }
   ScriptedProcess* find(std::uint32_t pid) {
-    auto it = std::find_if(processes.begin(), processes.end(), [pid](const ScriptedProcess& p) { return p.pid == pid; });
+    auto it = std::ranges::find(processes, pid, &ScriptedProcess::pid);
     return it == processes.end() ? nullptr : &*it;
-  }
-  void remove(std::uint32_t pid) {
-    std::erase_if(processes, [pid](const ScriptedProcess& p) { return p.pid == pid; });
   }
 
   void readSnapshot(std::vector<ProcessSample>& out) override {
-    if (++readCount > 1) advance();
-    if (failReads > 0) {
-      --failReads;
-      out.clear();
-      return;
+    if (++readCount > 1) {
+      clockMs += stepMs;
+      for (ScriptedProcess& p : processes) {
+        IoCounters& c = p.counters;
+        const IoCounters& d = p.perTick;
+        c = IoCounters{c.readOps + d.readOps,     c.writeOps + d.writeOps,     c.otherOps + d.otherOps,
+                       c.readBytes + d.readBytes, c.writeBytes + d.writeBytes, c.otherBytes + d.otherBytes};
+      }
     }
-    out.resize(processes.size());
-    for (std::size_t i = 0; i < processes.size(); ++i) {
+    out.resize(failReads > 0 ? 0 : processes.size());
+    failReads -= failReads > 0 ? 1 : 0;
+    for (std::size_t i = 0; i < out.size(); ++i) {
       const ScriptedProcess& p = processes[i];
-      out[i].pid = p.pid;
       out[i].name.assign(p.name);  // reuses the sample's storage, as the real walk does
-      out[i].counters = p.counters;
-      out[i].createTime = p.createTime;
+      std::tie(out[i].pid, out[i].counters, out[i].createTime) = std::tuple(p.pid, p.counters, p.createTime);
     }
   }
   std::u16string imagePath(std::uint32_t pid) override {
     ++imagePathCalls;
-    ++imagePathCallsByPid[pid];
     const ScriptedProcess* p = find(pid);
     return p == nullptr ? std::u16string() : p->imagePath;
   }
   std::uint64_t nowMs() override { return clockMs; }
-
- private:
-  void advance() {
-    clockMs += stepMs;
-    for (ScriptedProcess& p : processes) {
-      IoCounters& c = p.counters;
-      const IoCounters& d = p.perTick;
-      c = IoCounters{c.readOps + d.readOps,     c.writeOps + d.writeOps,     c.otherOps + d.otherOps,
-                     c.readBytes + d.readBytes, c.writeBytes + d.writeBytes, c.otherBytes + d.otherBytes};
-    }
-  }
 };
 
 }  // namespace tessivo::testing

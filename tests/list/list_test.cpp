@@ -1,0 +1,159 @@
+// The list's cell texts and its row order.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <limits>
+
+#include "core/text.h"
+#include "list/cell_text.h"
+#include "list/display_text.h"
+#include "list/row_order.h"
+
+namespace tessivo {
+namespace {
+
+using Names = std::vector<std::string>;
+constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+const ProcessRow kRow{12345,
+                      u"Explorer.EXE",
+                      u"C:\\Windows\\explorer.exe",
+                      IoCounters{/*readOps*/ 4000, /*writeOps*/ 5, 77, /*readBytes*/ 1234567, 0, 88},
+                      1536,
+                      52};
+
+TEST(CellText, EachColumnShowsItsOwnFieldAsGroupedDecimalsOrKiBPerSecond) {
+  const char* const expected[] = {"Explorer.EXE", "12,345",    "1,234,567", "0", "4,000", "5",
+                                  "1.5 KiB/s",    "0.1 KiB/s", "C:\\Windows\\explorer.exe", "", ""};
+  for (std::int32_t column = 0; column < 11; ++column)  // the "other" pair is never shown
+    EXPECT_EQ(toUtf8(cellTextOf(kRow, column < 10 ? column : -1)), expected[column]) << column;
+  for (auto [value, grouped, rate] :
+       {std::tuple{51ull, "51", "0.0 KiB/s"}, {52ull, "52", "0.1 KiB/s"},
+        {256ull, "256", "0.2 KiB/s"},  // a tie goes to the even tenth
+        {99999ull, "99,999", "97.7 KiB/s"}, {100000ull, "100,000", "97.7 KiB/s"},
+        {1073741824ull, "1,073,741,824", "1048576.0 KiB/s"},  // KiB/s, ungrouped
+        {kMax, "18,446,744,073,709,551,615", "18014398509481984.0 KiB/s"}})
+    EXPECT_EQ(std::tuple(toUtf8(formatGrouped(value)), toUtf8(formatKiBRate(value))),
+              std::tuple(grouped, rate));
+  ProcessRow app = kRow;
+  std::tie(app.pid, app.name) = std::tuple(0, u"");  // an application row, or the idle process
+  EXPECT_EQ(std::tuple(toUtf8(cellTextOf(app, 1)), cellTextOf(app, 0)),
+            std::tuple("-", u""));  // no substitute
+}
+
+TEST(CellText, DisplayTextOwnsTheCellAndIgnoresRowsOutsideTheList) {
+  const std::vector<ProcessRow> rows{kRow, ProcessRow{7, u"second", {}, {}, 0, 0}};
+  std::u16string cell = u"previous";
+  for (auto [item, column, text] : {std::tuple{2, 0, u"previous"}, {-1, 0, u"previous"},
+                                    {INT32_MIN, 0, u"previous"}, {1, 0, u"second"},
+                                    {0, 12, u""}}) {  // the last: an unknown column
+    const char16_t* shown = displayText(rows, item, column, cell);
+    EXPECT_TRUE(cell == text && shown == (cell == u"previous" ? std::u16string_view(u"") : cell)) << item;
+  }
+}
+
+std::vector<ProcessRow> rowsNamed(std::initializer_list<const char*> names) {
+  std::vector<ProcessRow> rows;
+  for (const char* n : names) rows.push_back(ProcessRow{0, fromUtf8(n), {}, {}, 0, 0});
+  return rows;
+}
+Names sorted(std::vector<ProcessRow> rows, std::int32_t column, bool ascending) {
+  sortRows(rows, column, ascending);
+  Names out;
+  for (const ProcessRow& r : rows) out.push_back(toUtf8(r.name));
+  return out;
+}
+
+TEST(RowOrder, NumericColumnsOrderByTheirOwnFieldInBothDirections) {
+  // Keys beyond 32 bits and with the top bit set catch truncating or signed comparisons; the
+  // names run against the keys, and every other field disagrees with them.
+  const std::uint64_t big = std::uint64_t{1} << 63;
+  for (const std::int32_t column : {1, 2, 3, 4, 5, 6, 7, 9, -1, -2147483647 - 1}) {  // unknown ones: by pid
+    const bool pid = column == 1 || column > 7 || column < 1;
+    std::vector<ProcessRow> rows = rowsNamed({"a", "b", "c", "d"});
+    const std::uint64_t keys[] = {pid ? 4000000000u : big + 1, pid ? 70000u : big,
+                                  pid ? 65536u : (1ull << 32), 4};
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      ProcessRow& r = rows[i];
+      std::uint64_t* const fields[] = {&r.counters.readBytes, &r.counters.writeBytes, &r.counters.readOps,
+                                       &r.counters.writeOps,  &r.readRate,            &r.writeRate};
+      for (std::uint64_t* f : fields) *f = 10 * i;
+      r.pid = static_cast<std::uint32_t>(pid ? keys[i] : i);
+      if (!pid) *fields[column - 2] = keys[i];
+    }
+    EXPECT_EQ(sorted(rows, column, true), (Names{"d", "c", "b", "a"})) << "column " << column;
+    EXPECT_EQ(sorted(rows, column, false), (Names{"a", "b", "c", "d"})) << "column " << column;
+  }
+}
+
+TEST(RowOrder, TextColumnsFoldOnlyAsciiAndEqualKeysAreAToZ) {
+  // A-Z fold to lower case, so '_' (0x5F) lies below 'b'; other letters keep their case
+  // (É U+00C9 before é U+00E9); a prefix comes first; "（" is U+FF08, after every ASCII name.
+  const auto rows = rowsNamed(
+      {"", "zeta", "é", "A_", "Processname.exe", "（未知）", "ab", "É", "a", "Zulu", "processname"});
+  // The unnamed row ties with one really named （未知）; the empty name wins the tie either way.
+  EXPECT_EQ(sorted(rows, 0, true), (Names{"a", "A_", "ab", "processname", "Processname.exe", "zeta", "Zulu",
+                                          "É", "é", "", "（未知）"}));
+  EXPECT_EQ(sorted(rows, 0, false), (Names{"", "（未知）", "é", "É", "Zulu", "zeta", "Processname.exe",
+                                           "processname", "ab", "A_", "a"}));
+  for (const bool ascending : {true, false})  // in any other column's tie-break the empty name comes first
+    EXPECT_EQ(sorted(rows, 2, ascending), (Names{"", "a", "A_", "ab", "processname", "Processname.exe",
+                                                 "zeta", "Zulu", "É", "é", "（未知）"}));
+  std::vector<ProcessRow> paths = rowsNamed({"a", "b", "c", "d"});
+  paths[0].imagePath = u"C:\\Windows\\System32\\svchost.exe";
+  paths[1].imagePath = u"c:\\program files\\app.exe";
+  paths[3].imagePath = u"C:\\Program Files\\App.exe";  // the same as b's but for case
+  EXPECT_EQ(std::tuple(sorted(paths, 8, true), sorted(paths, 8, false)),
+            std::tuple(Names{"c", "b", "d", "a"}, Names{"a", "b", "d", "c"}));
+}
+
+TEST(RowOrder, SortRowsGivesTheComparatorsOrderOnAwkwardRows) {
+  // Shared keys, case twins, names alike in their first units, embedded nulls, empty texts, duplicates.
+  using namespace std::string_literals;
+  const std::u16string texts[] = {u""s,
+                                  u"a"s,
+                                  u"A"s,
+                                  u"b"s,
+                                  u"（未知）"s,
+                                  u"é"s,
+                                  u"É"s,
+                                  u"a_"s,
+                                  u"aB"s,
+                                  u"ab"s,
+                                  u"processname-1.exe"s,
+                                  u"PROCESSNAME-2.exe"s,
+                                  u"processname"s,
+                                  u"processnamE"s,
+                                  u"abcdfghiA"s,
+                                  u"abcdeghiB"s,
+                                  u"ab\0"s,
+                                  u"ab\0c"s,
+                                  u"\uFFFFz"s};
+  std::vector<ProcessRow> rows;
+  for (std::size_t i = 0; i < 3 * std::size(texts); ++i)  // otherBytes: the row's identity
+    rows.push_back({static_cast<std::uint32_t>((i * 7) % 11), texts[i % 19], texts[(i * 5) % 19],
+                    IoCounters{i % 2, i % 3, 0, i % 4, i % 2 ? 0u : kMax, i}, i % 3 ? 1ull << 63 : 0, i / 7});
+  for (std::int32_t column = -1; column <= 9; ++column) {
+    for (const bool ascending : {true, false}) {
+      std::vector<ProcessRow> out = rows;
+      sortRows(out, column, ascending);
+      std::vector<bool> seen(rows.size());
+      for (std::size_t i = 0; i < out.size(); ++i) {
+        seen[out[i].counters.otherBytes] = true;
+        EXPECT_TRUE((i == 0 || !RowOrder{column, ascending}(out[i], out[i - 1]))) << column << ascending << i;
+      }
+      EXPECT_EQ(std::ranges::count(seen, true), static_cast<std::ptrdiff_t>(rows.size()));
+    }
+  }
+}
+
+TEST(RowOrder, HeaderClickFlipsTheSameColumnAndStartsAnotherAscending) {
+  std::int32_t column = 2;
+  bool ascending = false;
+  for (auto [clicked, nowAscending] : {std::pair{2, true}, {2, false}, {5, true}, {0, true}}) {
+    applyHeaderClick(clicked, column, ascending);
+    EXPECT_EQ(std::tuple(column, ascending), std::tuple(clicked, nowAscending)) << clicked;
+  }
+}
+
+}  // namespace
+}  // namespace tessivo
