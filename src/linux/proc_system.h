@@ -1,5 +1,7 @@
-// The Linux process source: /proc/<pid>/stat and /proc/<pid>/io for snapshots,
-// readlink /proc/<pid>/exe for image paths, CLOCK_MONOTONIC for the clock.
+// The Linux process source: /proc/<pid>/io for counters and /proc/<pid>/stat and comm for
+// the name and start time in snapshots, readlink /proc/<pid>/exe for image paths,
+// CLOCK_MONOTONIC for the clock. Counters are the process's whole thread group's.
+// Switching the byte source changes what the counters mean: the tracker wants a clear then.
 #pragma once
 
 #include <cstddef>
