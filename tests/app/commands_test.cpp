@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "app/menu_model.h"
+#include "app/shell_layout.h"
 #include "support/refresh_rig.h"
 
 namespace tessivo {
@@ -57,6 +58,11 @@ TEST(Commands, UnknownIdsAreNotHandledAndChangeNothing) {
   EXPECT_EQ(std::tuple(rig.state.groupByApp, rig.state.chartVisible, rig.state.chart.sampleIntervalMs,
                        rig.sys.readCount),
             std::tuple(true, true, 333, 0));
+}
+
+TEST(ShellLayout, AClientAreaLowerThanTheChartLeavesTheListNoHeight) {
+  const PaneLayout low = layoutPanes(true, 800, 100);  // the chart keeps its height; the parent clips it
+  EXPECT_EQ(std::tuple(low.chartHeight, low.listTop, low.listHeight), std::tuple(kChartPaneHeight, kChartPaneHeight, 0));
 }
 
 }  // namespace
