@@ -24,11 +24,8 @@ TEST(Commands, RadioGroupsSetTheChartAndReArmTheTimerWithoutRefreshing) {
                            {40020, 100}, {40023, 500}, {40034, 168}, {40030, 1}, {40030, 1}, {40032, 24}}) {
     const std::optional<std::int32_t> timer = runCommand(rig.state, id).timerIntervalMs;
     const bool interval = id / 10 == 4002;
-    EXPECT_EQ(id < 40020 ? static_cast<int>(c.rangeMode)
-              : interval ? c.sampleIntervalMs
-                         : c.retentionHours,
-              value);
-    EXPECT_EQ(timer, interval ? std::optional(value) : std::nullopt) << id;
+    const int now = id < 40020 ? int(c.rangeMode) : interval ? c.sampleIntervalMs : c.retentionHours;
+    EXPECT_EQ(std::tuple(now, timer), std::tuple(value, interval ? std::optional(value) : std::nullopt));
   }
   EXPECT_EQ(rig.sys.readCount, 0u);  // the next tick comes from the timer
 }
@@ -50,11 +47,8 @@ TEST(Commands, ClearAllEmptiesTheListAndTheCountersButKeepsTheChartHistory) {
 
 TEST(Commands, UnknownIdsAreNotHandledAndChangeNothing) {
   testing::RefreshRig rig(1000);
-  for (const std::int32_t id :
-       {0, -1, 40000, 40007, 40009, 40014, 40019, 40026, 40029, 40035, 40039, 40042, 1001}) {
-    const CommandEffect effect = runCommand(rig.state, id);
-    EXPECT_FALSE(effect.handled || asksTheShell(effect)) << id;
-  }
+  for (const std::int32_t id : {0, -1, 40000, 40007, 40009, 40014, 40019, 40026, 40029, 40035, 40039, 40042})
+    EXPECT_FALSE(runCommand(rig.state, id).handled || asksTheShell(runCommand(rig.state, id))) << id;
   EXPECT_EQ(std::tuple(rig.state.groupByApp, rig.state.chartVisible, rig.state.chart.sampleIntervalMs,
                        rig.sys.readCount),
             std::tuple(true, true, 333, 0));
@@ -62,7 +56,8 @@ TEST(Commands, UnknownIdsAreNotHandledAndChangeNothing) {
 
 TEST(ShellLayout, AClientAreaLowerThanTheChartLeavesTheListNoHeight) {
   const PaneLayout low = layoutPanes(true, 800, 100);  // the chart keeps its height; the parent clips it
-  EXPECT_EQ(std::tuple(low.chartHeight, low.listTop, low.listHeight), std::tuple(kChartPaneHeight, kChartPaneHeight, 0));
+  EXPECT_EQ(std::tuple(low.chartHeight, low.listTop, low.listHeight),
+            std::tuple(kChartPaneHeight, kChartPaneHeight, 0));
 }
 
 }  // namespace

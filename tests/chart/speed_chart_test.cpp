@@ -65,9 +65,9 @@ TEST_F(Chart, CapacitiesFollowIntervalAndRetentionWithinTheirBounds) {
                                                           {333, 72, 333, 240u, 180, 4320u}}) {
     chart.setSampleInterval(ms);
     chart.setRetentionHours(hours);
-    EXPECT_EQ(
-        std::tuple(chart.sampleIntervalMs, chart.liveCapacity, chart.ticksPerMinute, chart.minuteCapacity),
-        std::tuple(clamped, live, ticks, minutes));
+    const auto& c = chart;
+    EXPECT_EQ(std::tuple(c.sampleIntervalMs, c.liveCapacity, c.ticksPerMinute, c.minuteCapacity),
+              std::tuple(clamped, live, ticks, minutes));
   }
   chart.sampleIntervalMs = 0;
   chart.recomputeCapacities();
@@ -149,8 +149,7 @@ TEST_F(Chart, WheelZoomsAboutTheCursorDragPansWithinTheQueueAndHoverArmsTheLeave
   record(240);
   for (auto [x, delta, span, pan] : {std::tuple{664, 120, 192.0f, 24.0f}, {664, -120, 240.0f, 0.0f},
                                      {300, -120, 240.0f, 0.0f}, {664, 240, 192.0f, 24.0f},
-                                     {664, 0, 240.0f, 0.0f},
-                                     {10, 120, 192.0f, 48.0f}}) {  // in a window of 40: about the left edge
+                                     {664, 0, 240.0f, 0.0f}, {10, 120, 192.0f, 48.0f}}) {  // 40 wide: left edge
     const int before = repaints;
     chart.zoomAt(x, delta, x == 10 ? 40 : kWidth);
     EXPECT_NEAR(chart.viewSpan, span, 1e-3) << x << " " << delta;

@@ -26,8 +26,8 @@ TESSIVO_OP(StrokeRoundedRectOp, RectF rect; float radiusX, radiusY; Brush brush;
 TESSIVO_OP(FillCircleOp, PointF centre; float radius; Brush brush);
 TESSIVO_OP(PolygonOp, std::vector<PointF> points; Brush brush);
 TESSIVO_OP(PolylineOp, std::vector<PointF> points; Brush brush; float strokeWidth);
-TESSIVO_OP(TextOp, std::u16string text; TextFormat format; TextAlign align; ParagraphAlign paragraph; RectF rect;
-           Brush brush; std::string utf8() const { return toUtf8(text); });
+TESSIVO_OP(TextOp, std::u16string text; TextFormat format; TextAlign align; ParagraphAlign paragraph;
+           RectF rect; Brush brush; std::string utf8() const { return toUtf8(text); });
 // clang-format on
 #undef TESSIVO_OP
 
