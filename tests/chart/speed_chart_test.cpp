@@ -149,7 +149,7 @@ TEST_F(Chart, WheelZoomsAboutTheCursorDragPansWithinTheQueueAndHoverArmsTheLeave
   record(240);
   for (auto [x, delta, span, pan] : {std::tuple{664, 120, 192.0f, 24.0f}, {664, -120, 240.0f, 0.0f},
                                      {300, -120, 240.0f, 0.0f}, {664, 240, 192.0f, 24.0f},
-                                     {664, 0, 240.0f, 0.0f}, {10, 120, 192.0f, 48.0f}}) {  // 40 wide: left edge
+                                     {664, 0, 240.0f, 0.0f}, {10, 120, 192.0f, 48.0f}}) {  // 40 wide: at L
     const int before = repaints;
     chart.zoomAt(x, delta, x == 10 ? 40 : kWidth);
     EXPECT_NEAR(chart.viewSpan, span, 1e-3) << x << " " << delta;
