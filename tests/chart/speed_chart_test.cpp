@@ -59,10 +59,9 @@ TEST_F(Chart, MinuteAveragesEveryNameOverTheWholeMinuteAndRanksThem) {
 }
 
 TEST_F(Chart, CapacitiesFollowIntervalAndRetentionWithinTheirBounds) {
-  for (auto [ms, hours, clamped, live, ticks, minutes] : {std::tuple{20, 24, 50, 1600u, 1200, 1440u},
-                                                          {6000, 0, 6000, 16u, 10, 60u},
-                                                          {60000, 1000, 10000, 16u, 6, 43200u},
-                                                          {333, 72, 333, 240u, 180, 4320u}}) {
+  for (auto [ms, hours, clamped, live, ticks, minutes] :  // each clamped to its bounds, then the capacities
+       {std::tuple{20, 24, 50, 1600u, 1200, 1440u}, {6000, 0, 6000, 16u, 10, 60u},
+        {60000, 1000, 10000, 16u, 6, 43200u}, {333, 72, 333, 240u, 180, 4320u}}) {
     chart.setSampleInterval(ms);
     chart.setRetentionHours(hours);
     const auto& c = chart;

@@ -109,24 +109,9 @@ TEST(RowOrder, TextColumnsFoldOnlyAsciiAndEqualKeysAreAToZ) {
 TEST(RowOrder, SortRowsGivesTheComparatorsOrderOnAwkwardRows) {
   // Shared keys, case twins, names alike in their first units, embedded nulls, empty texts, duplicates.
   using namespace std::string_literals;
-  const std::u16string texts[] = {u""s,
-                                  u"a"s,
-                                  u"A"s,
-                                  u"b"s,
-                                  u"（未知）"s,
-                                  u"é"s,
-                                  u"É"s,
-                                  u"a_"s,
-                                  u"aB"s,
-                                  u"ab"s,
-                                  u"processname-1.exe"s,
-                                  u"PROCESSNAME-2.exe"s,
-                                  u"processname"s,
-                                  u"processnamE"s,
-                                  u"abcdfghiA"s,
-                                  u"abcdeghiB"s,
-                                  u"ab\0"s,
-                                  u"ab\0c"s,
+  const std::u16string texts[] = {u""s, u"a"s, u"A"s, u"b"s, u"（未知）"s, u"é"s, u"É"s, u"a_"s, u"aB"s,
+                                  u"ab"s, u"processname-1.exe"s, u"PROCESSNAME-2.exe"s, u"processname"s,
+                                  u"processnamE"s, u"abcdfghiA"s, u"abcdeghiB"s, u"ab\0"s, u"ab\0c"s,
                                   u"\uFFFFz"s};
   std::vector<ProcessRow> rows;
   for (std::size_t i = 0; i < 3 * std::size(texts); ++i)  // otherBytes: the row's identity
