@@ -6,22 +6,18 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <shellapi.h>
-#include <wincodec.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cwchar>
 #include <string>
-#include <unordered_set>
 #include <vector>
-
-#include "script/script_control.h"
 
 namespace tessivo::e2e {
 
 struct Paths {
-  std::wstring scripted, real, shots;  // scripted_tessivo.exe, tessivo.exe, screenshot folder
+  std::wstring scripted, real;  // scripted_tessivo.exe, tessivo.exe
 };
 inline Paths paths;                     // from the command line
 using Row = std::vector<std::wstring>;  // the nine cell texts
@@ -33,30 +29,6 @@ bool eventually(Condition condition, DWORD timeoutMs = 10'000) {
   for (const ULONGLONG deadline = GetTickCount64() + timeoutMs; !condition(); Sleep(20))
     if (GetTickCount64() >= deadline) return false;
   return true;
-}
-
-inline bool writePng(const std::wstring& path, UINT width, UINT height, BYTE* pixels) {
-  const bool initialised = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
-  IWICImagingFactory* factory = nullptr;
-  IWICStream* stream = nullptr;
-  IWICBitmapEncoder* encoder = nullptr;
-  IWICBitmapFrameEncode* frame = nullptr;
-  WICPixelFormatGUID format = GUID_WICPixelFormat32bppBGR;
-  const bool ok = SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                                             IID_IWICImagingFactory, reinterpret_cast<void**>(&factory))) &&
-                  SUCCEEDED(factory->CreateStream(&stream)) &&
-                  SUCCEEDED(stream->InitializeFromFilename(path.c_str(), GENERIC_WRITE)) &&
-                  SUCCEEDED(factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, &encoder)) &&
-                  SUCCEEDED(encoder->Initialize(stream, WICBitmapEncoderNoCache)) &&
-                  SUCCEEDED(encoder->CreateNewFrame(&frame, nullptr)) &&
-                  SUCCEEDED(frame->Initialize(nullptr)) && SUCCEEDED(frame->SetSize(width, height)) &&
-                  SUCCEEDED(frame->SetPixelFormat(&format)) &&
-                  SUCCEEDED(frame->WritePixels(height, width * 4, width * height * 4, pixels)) &&
-                  SUCCEEDED(frame->Commit()) && SUCCEEDED(encoder->Commit());
-  for (IUnknown* object : std::initializer_list<IUnknown*>{frame, encoder, stream, factory})
-    if (object != nullptr) object->Release();
-  if (initialised) CoUninitialize();
-  return ok;
 }
 
 class Program {
@@ -74,13 +46,10 @@ class Program {
       failure = L"CreateProcessW(" + exe + L") failed, error " + std::to_wstring(GetLastError());
       return;
     }
-    const std::wstring controlName = script::controlName(process_.dwProcessId);
     // The window exists from the start of its creation; its panes and first refresh are there
     // once the program waits for input. Generous: a loaded machine may be slow to start Wine.
     const bool up = eventually(
         [&] {
-          if (mapping_ == nullptr && (mapping_ = OpenFileMappingW(FILE_MAP_READ, FALSE, controlName.c_str())))
-            control = static_cast<const script::Control*>(MapViewOfFile(mapping_, FILE_MAP_READ, 0, 0, 0));
           main = window(L"QuarnelWindow", L"Tessivo", 0);
           return exitCode(0) >= 0 || (main && WaitForInputIdle(process_.hProcess, 100) == 0 &&
                                       (showCommand == SW_SHOWMINIMIZED || IsWindowVisible(main)));
@@ -99,8 +68,6 @@ class Program {
   Program(const Program&) = delete;
   Program& operator=(const Program&) = delete;
   ~Program() {
-    if (control != nullptr) UnmapViewOfFile(control);
-    if (mapping_ != nullptr) CloseHandle(mapping_);
     if (process_.hProcess == nullptr) return;
     if (exitCode(0) < 0 && TerminateProcess(process_.hProcess, 99)) exitCode(10'000);
     CloseHandle(process_.hThread);
@@ -111,8 +78,6 @@ class Program {
   std::wstring failure;
   DWORD processId() const { return process_.dwProcessId; }
   HWND main = nullptr, list = nullptr, chart = nullptr;
-  // The scripted build's block (see script::Control); null for the shipped program.
-  const script::Control* control = nullptr;
 
   // Sent with a 10 s time-out, false on time-out; posted to the main window.
   bool send(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0, LRESULT* result = nullptr) {
@@ -147,13 +112,6 @@ class Program {
     ADD_FAILURE() << "the list could not be read between two snapshots";
     return {};
   }
-  std::wstring column(int index, int* width) {  // a column's title ("" past the last) and width
-    LVCOLUMNW column{};
-    column.mask = LVCF_TEXT | LVCF_WIDTH;
-    const std::wstring title = exchange(list, LVM_GETCOLUMNW, static_cast<WPARAM>(index), column);
-    *width = column.cx;
-    return title;
-  }
   bool clickHeader(int column) {  // button down and up in the middle of the column's header
     HWND header = ListView_GetHeader(list);
     RECT r{};
@@ -177,51 +135,30 @@ class Program {
     data.uID = 1;
     return Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
   }
-  // A top-level window of the program, by class and (unless null) caption; null if none came.
-  HWND window(const wchar_t* className, const wchar_t* caption = nullptr, DWORD timeoutMs = 10'000) {
+  // A top-level window of the program, by class and (unless null) caption, visible if asked;
+  // null if none came.
+  HWND window(const wchar_t* className, const wchar_t* caption = nullptr, DWORD timeoutMs = 10'000,
+              bool visible = false) {
     HWND found = nullptr;
     eventually(
         [&] {
           DWORD owner = 0;
           while ((found = FindWindowExW(nullptr, found, className, caption)) != nullptr)
-            if (GetWindowThreadProcessId(found, &owner) && owner == process_.dwProcessId) return true;
+            if (GetWindowThreadProcessId(found, &owner) && owner == process_.dwProcessId &&
+                (!visible || IsWindowVisible(found)))
+              return true;
           return false;
         },
         timeoutMs);
     return found;
   }
-  // Saves the main window's screen area as PNG: its number of colours, 0 on failure.
-  int screenshot(const std::wstring& fileName) {
-    RECT r{};
-    GetWindowRect(main, &r);
-    const int width = r.right - r.left, height = r.bottom - r.top;
-    BITMAPINFO info{};
-    info.bmiHeader = {sizeof info.bmiHeader, width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};  // rows top-down
-    HDC screen = GetDC(nullptr), memory = CreateCompatibleDC(screen);
-    void* pixels = nullptr;
-    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &pixels, nullptr, 0);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    const auto* bits = static_cast<const std::uint32_t*>(pixels);
-    std::unordered_set<std::uint32_t> colours;
-    if (bitmap && BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY) && GdiFlush() &&
-        writePng(paths.shots + L"\\" + fileName, static_cast<UINT>(width), static_cast<UINT>(height),
-                 static_cast<BYTE*>(pixels)))
-      for (int i = 0; i < width * height; ++i) colours.insert(bits[i] & 0xFFFFFFu);
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-    return static_cast<int>(colours.size());
+  // What the scripted build tells (see there): the snapshots so far, or at the first show and the
+  // rows then; 0 from the shipped program.
+  std::int64_t reads(const wchar_t* what = L"Reads") const {
+    return reinterpret_cast<std::intptr_t>(GetPropW(main, (L"TessivoScript." + std::wstring(what)).c_str()));
   }
-
-  std::int64_t reads() const { return control ? control->reads : -1; }
   bool waitForReads(std::int64_t count, DWORD timeoutMs = 20'000) {
-    return control != nullptr && eventually([&] { return control->reads >= count; }, timeoutMs);
-  }
-  std::wstring menu() {
-    const LONG before = control ? control->menuVersion : 0;
-    if (!control || !send(main, script::describeMenuMessage()) || control->menuVersion == before) return L"?";
-    return const_cast<const wchar_t*>(control->menuText);
+    return eventually([&] { return reads() >= count; }, timeoutMs);
   }
 
  private:
@@ -247,7 +184,6 @@ class Program {
   }
 
   PROCESS_INFORMATION process_{};
-  HANDLE mapping_ = nullptr;
   char* remote_ = nullptr;  // a page of the program's memory for the list view's messages
 };
 

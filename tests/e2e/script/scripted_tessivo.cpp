@@ -1,68 +1,45 @@
 // scripted_tessivo.exe: the program's own shell over six scripted processes whose counters
 // grow by a fixed step at every snapshot after the first, while the scripted clock moves on by
 // 333 ms, so that the end-to-end tests know every cell. Each step is a multiple of 333 bytes:
-// every speed is a whole number of bytes per second.
+// every speed is a whole number of bytes per second. For the end-to-end driver, the main
+// window carries properties: the snapshots taken so far, and how many there were and how many
+// rows the list held when the window first showed.
 #include <windows.h>
 #include <commctrl.h>
 
-#include <algorithm>
 #include <cwchar>
-#include <string>
 
-#include "script/script_control.h"
 #include "support/scripted_system.h"
 #include "win32/run_tessivo.h"
 
 namespace {
 
-tessivo::script::Control* control = nullptr;
-UINT describeMenu = 0;
+HWND mainWindow = nullptr;
+
+void publish(const wchar_t* name, std::uint64_t value) {
+  SetPropW(mainWindow, name, reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(value)));
+}
 
 struct WatchedSystem : tessivo::testing::ScriptedSystem {
   void readSnapshot(std::vector<tessivo::ProcessSample>& out) override {
     ScriptedSystem::readSnapshot(out);
-    const auto number = static_cast<LONG64>(readCount);
-    control->readTicks[number % tessivo::script::kReadTimeSlots] = static_cast<LONG64>(GetTickCount64());
-    InterlockedExchange64(&control->reads, number);
+    publish(L"TessivoScript.Reads", readCount);
   }
 };
-
-std::wstring describe(HMENU menu) {
-  std::wstring out;
-  for (int i = 0; i < GetMenuItemCount(menu); ++i) {
-    wchar_t text[256] = {};
-    MENUITEMINFOW info{};
-    info.cbSize = sizeof info;
-    info.fMask = MIIM_FTYPE | MIIM_ID | MIIM_STATE | MIIM_SUBMENU | MIIM_STRING;
-    info.dwTypeData = text;
-    info.cch = 255;
-    if (i > 0) out += L'|';
-    if (!GetMenuItemInfoW(menu, static_cast<UINT>(i), TRUE, &info))
-      out += L"error";
-    else if (info.hSubMenu != nullptr)
-      out += std::wstring(text) + L'{' + describe(info.hSubMenu) + L'}';
-    else if (info.fType & MFT_SEPARATOR)
-      out += L'-';
-    else
-      out += text + (L'#' + std::to_wstring(info.wID)) + ((info.fState & MFS_CHECKED) ? L"*" : L"");
-  }
-  return out;
-}
 
 // Sees every message sent to this thread's windows before they do.
 LRESULT CALLBACK watchMessages(int code, WPARAM wParam, LPARAM lParam) {
   const auto* m = reinterpret_cast<const CWPSTRUCT*>(lParam);
   wchar_t name[32] = {};
-  if (code == HC_ACTION && GetClassNameW(m->hwnd, name, 32) && std::wcscmp(name, L"QuarnelWindow") == 0) {
-    if (m->message == describeMenu) {
-      std::wstring text = GetMenu(m->hwnd) ? describe(GetMenu(m->hwnd)) : L"";
-      text.resize(std::min(text.size(), std::size(control->menuText) - 1));
-      std::wmemcpy(control->menuText, text.c_str(), text.size() + 1);
-      InterlockedIncrement(&control->menuVersion);
-    } else if (m->message == WM_SHOWWINDOW && m->wParam != 0 && control->readsAtFirstShow < 0) {
-      control->readsAtFirstShow = control->reads;
-      control->rowsAtFirstShow = SendMessageW(GetDlgItem(m->hwnd, 1001), LVM_GETITEMCOUNT, 0, 0);
-    }
+  if (code == HC_ACTION && mainWindow == nullptr && GetClassNameW(m->hwnd, name, 32) &&
+      std::wcscmp(name, L"QuarnelWindow") == 0)
+    mainWindow = m->hwnd;
+  if (code == HC_ACTION && m->hwnd == mainWindow && m->message == WM_SHOWWINDOW && m->wParam != 0 &&
+      GetPropW(mainWindow, L"TessivoScript.ReadsAtFirstShow") == nullptr) {
+    publish(L"TessivoScript.ReadsAtFirstShow",
+            reinterpret_cast<UINT_PTR>(GetPropW(mainWindow, L"TessivoScript.Reads")));
+    publish(L"TessivoScript.RowsAtFirstShow",
+            static_cast<UINT_PTR>(SendMessageW(GetDlgItem(mainWindow, 1001), LVM_GETITEMCOUNT, 0, 0)));
   }
   return CallNextHookEx(nullptr, code, wParam, lParam);
 }
@@ -70,18 +47,8 @@ LRESULT CALLBACK watchMessages(int code, WPARAM wParam, LPARAM lParam) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
-  const std::wstring blockName = tessivo::script::controlName(GetCurrentProcessId());
-  HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                      sizeof(tessivo::script::Control), blockName.c_str());
-  if (mapping == nullptr) return 3;
-  control = static_cast<tessivo::script::Control*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0));
-  if (control == nullptr) return 3;
-  control->readsAtFirstShow = -1;
-  control->rowsAtFirstShow = -1;
-  describeMenu = tessivo::script::describeMenuMessage();
   HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, watchMessages, nullptr, GetCurrentThreadId());
   if (hook == nullptr) return 3;
-
   WatchedSystem system;
   // Counters: operations read, written, other; bytes read, written, other.
   const auto add = [&](std::uint32_t pid, const char16_t* name, const char16_t* path,
@@ -100,7 +67,5 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
       {0, 100, 0, 0, 3'330'000, 0});
   const int code = tessivo::runTessivo(instance, showCommand, system);
   UnhookWindowsHookEx(hook);
-  UnmapViewOfFile(control);
-  CloseHandle(mapping);
   return code;
 }
