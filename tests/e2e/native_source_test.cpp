@@ -56,7 +56,7 @@ TEST(ProcessQuery, RetriesOnceWithTheReportedLengthInAZeroedBuffer) {
   }
 }
 
-TEST(SnapshotSource, SnapshotPathAndClockDescribeThisProcess) {
+TEST(SnapshotSource, SnapshotAndPathDescribeThisProcess) {
   SnapshotSource source;
   ASSERT_TRUE(source.resolve());
   std::vector<ProcessSample> samples(3);  // storage to be reused, not appended to
