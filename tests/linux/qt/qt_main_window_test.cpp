@@ -89,7 +89,6 @@ TEST_F(ShellTest, CommandsMoveTheirMarksAndASourceChangeRestartsTheCounts) {
   EXPECT_EQ(sources.size(), 1u);
   EXPECT_TRUE(checked(command::SourceDiskOnly));
   EXPECT_NE(cell(0, 2), QStringLiteral("0"));
-
 }
 
 TEST_F(ShellTest, HeaderClicksReorderTheList) {
@@ -139,11 +138,6 @@ TEST_F(ShellTest, MinimisedWithoutANotificationAreaItStaysReachableThenRestores)
   EXPECT_FALSE(state.trayIconShown);
   window->runCommandId(command::Restore);
   EXPECT_TRUE(!window->isMinimized() && window->isVisible());
-}
-
-TEST_F(ShellTest, ClosingEndsTheEventLoopWithZero) {
-  QTimer::singleShot(0, window.get(), [this] { window->close(); });
-  EXPECT_EQ(QApplication::exec(), 0);
 }
 
 // The real program over the real /proc: its window appears, and SIGTERM (a session ending,
