@@ -1,0 +1,272 @@
+// From a snapshot to published rows: buffer walk, tracker, one refresh and the indexes kept between them.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "core/text.h"
+#include "sampling/io_tracker.h"
+#include "sampling/process_buffer.h"
+#include "sampling/row_builder.h"
+#include "support/refresh_rig.h"
+
+namespace tessivo {
+namespace {
+
+// A chain of 64-bit process records at a chosen address; each record is linked from the one before.
+struct Chain {
+  std::vector<std::byte> bytes;
+  std::uint64_t base = 0x0000'7FF6'1234'0000ull;
+  std::size_t last = 0;
+  template <typename T>
+  void put(std::size_t at, T value) {
+    if (bytes.size() < at + sizeof value) bytes.resize(at + sizeof value);
+    std::memcpy(bytes.data() + at, &value, sizeof value);
+  }
+  std::size_t record(std::uint64_t pid, std::uint64_t readOps, std::size_t size = 0x150) {
+    const std::size_t at = bytes.size();
+    bytes.resize(at + size);
+    if (at > 0) put<std::uint32_t>(last, static_cast<std::uint32_t>(at - last));
+    last = at;
+    put<std::uint64_t>(at + 0x50, pid);
+    put<std::uint64_t>(at + 0x20, 0x01D9'0000'0000'0000ull + pid);
+    for (std::size_t i = 0; i < 6; ++i) put<std::uint64_t>(at + 0xD0 + 8 * i, readOps + i);
+    return at;
+  }
+  void name(std::size_t rec, std::uint16_t bytesLong, std::uint64_t pointer, std::u16string_view text = {}) {
+    for (std::size_t i = 0; i < text.size(); ++i) put<char16_t>(pointer - base + 2 * i, text[i]);
+    put<std::uint16_t>(rec + 0x38, bytesLong);
+    put<std::uint64_t>(rec + 0x40, pointer);
+  }
+  std::vector<ProcessSample> parse(std::size_t length, std::size_t stale = 0) const {
+    std::vector<ProcessSample> out(stale, ProcessSample{9, u"a stale name that is long", {}, 1});
+    parseProcessBuffer(bytes, length, base, out);
+    return out;
+  }
+};
+
+TEST(ProcessBuffer, ReadsEveryRecordIntoReusedOutputAndNeverPastTheValidBytes) {
+  Chain b;
+  const std::size_t first = b.record(0x1'0000'0123ull, 1000);  // only the low 32 bits count
+  b.name(first, 22, b.base + first + 0x101, u"svchost.exe");    // odd address: read bytewise
+  b.record(0, 0);
+  b.name(b.record(4, 0), 0, b.base + 0x100);           // a pointer but no length: nameless
+  b.record(8, 5);                                      // nameless: the stale name must go
+  b.name(b.record(12, 0), 5, b.base + first + 0x101);  // an odd length reads whole units only
+  const auto out = b.parse(b.bytes.size(), 6);
+  ASSERT_EQ(out.size(), 5u);
+  EXPECT_EQ(std::tuple(out[0].pid, out[0].name, out[0].createTime, out[0].counters),
+            std::tuple(0x123, u"svchost.exe", 0x01D9'0001'0000'0123ull,
+                       IoCounters{1000, 1001, 1002, 1003, 1004, 1005}));
+  EXPECT_EQ(std::tuple(out[1].name, out[2].name, out[3].name, out[4].name),
+            std::tuple(u"System", u"System", u"", u"sv"));
+  // Five records of 0x150: the last one's counters cut off, whole, a length beyond the buffer, none.
+  for (auto [length, count] : {std::pair{0x63Fu, 4u}, {0x640u, 5u}, {1u << 20, 5u}, {0xFFu, 0u}})
+    EXPECT_EQ(b.parse(length).size(), count) << length;
+  for (const std::uint32_t link : {0x1000u, 0xFFFF'FFFFu, 8u}) {  // past the end, far past, into its record
+    b.put<std::uint32_t>(0x150, link);
+    EXPECT_EQ(b.parse(b.bytes.size()).size(), 2u) << link;
+  }
+  // A name ending past the returned length, one before the buffer, one whose end would wrap.
+  b.name(first, 16, b.base + 0x5F8, u"abcdefgh");
+  EXPECT_EQ(std::tuple(b.parse(0x600)[0].name, b.parse(0x608)[0].name), std::tuple(u"", u"abcdefgh"));
+  for (auto [length, pointer] :
+       {std::pair{std::uint16_t{8}, b.base - 16}, {0xFFFE, 0xFFFF'FFFF'FFFF'FFF0ull}}) {
+    b.name(first, length, pointer);
+    EXPECT_EQ(b.parse(0x600)[0].name, u"") << pointer;
+  }
+}
+
+// One process, pid 5, through one tracker into reused output, as a refresh does.
+struct Tracker {
+  IoTracker t;
+  std::vector<ProcessActivity> out;
+  std::vector<std::uint32_t> reused;
+  ProcessActivity at(std::uint64_t now, std::uint64_t read, std::uint64_t write = 0,
+                     std::uint64_t create = 0) {
+    t.update({ProcessSample{5, u"p.exe", IoCounters{read / 100, write / 100, 3, read, write, 7}, create}},
+             now, out, &reused);
+    return out.at(0);
+  }
+};
+
+TEST(IoTracker, SpeedsAreSmoothedByElapsedTimeAndNeverWrap) {
+  constexpr std::uint64_t kBig = 666'000 + 12'345'678, kHuge = std::uint64_t{1} << 62;
+  Tracker k;
+  for (auto [now, read, write, readRate, writeRate] : {
+           std::tuple{1000ull, 0ull, 0ull, 0ull, 0ull}, {1333, 333'000, 0, 83'250, 0},
+           {1333, 333'000, 0, 0, 0},  // no time passed: 0 now, and the state is kept
+           {1666, 666'000, 0, 159'569, 0}, {6666, kBig, 0, 2'469'135, 0},  // 4 s count fully; truncated
+           {10'666, kBig + 4000, 0, 1000, 0}, {14'666, kBig + 4000, 4000, 0, 1000},
+           {18'666, kBig + 4000, 100, 0, 0},  // a counter that went down gives 0
+           {22'666, kBig + 4000 + kHuge, 100, kHuge / 4, 0}}) {  // an absurd jump does not wrap
+    const ProcessActivity a = k.at(now, read, write);
+    EXPECT_EQ(std::tuple(a.readRate, a.writeRate), std::tuple(readRate, writeRate)) << now;
+  }
+}
+
+TEST(IoTracker, CountsFromFirstSightInRunDeltaAndRestartsOnModeChangeClearOrReuse) {
+  IoTracker t;
+  const auto first =
+      t.update({ProcessSample{9, u"b", {1, 1, 1, 4000, 500, 1}, 0}, ProcessSample{3, u"a", {}, 0}}, 0);
+  EXPECT_EQ(std::tuple(first.size(), first[0].pid, first[1].name, first[1].counters),
+            std::tuple(2, 3, u"b", IoCounters{}));
+  EXPECT_EQ(t.update({ProcessSample{9, u"b", {41, 1, 1, 8000, 400, 1}, 0}}, 4000)[0].counters,
+            (IoCounters{40, 0, 0, 4000, 0, 0}));  // a counter below its baseline shows 0
+  Tracker k;
+  enum Then { Go, Delta, Cumulative, Clear, Unknown };  // what happens before the step
+  for (auto [then, now, read, create, bytes, ops, rate, reused] : {
+           std::tuple{Go, 0, 1000, 0, 0, 0, 0, 0u}, {Go, 4000, 5000, 0, 4000, 40, 1000, 0},
+           {Delta, 8000, 9000, 0, 8000, 80, 1000, 0},  // the same mode forgets nothing
+           {Cumulative, 12'000, 13'000, 0, 13'000, 130, 0, 0}, {Go, 16'000, 17'000, 0, 17'000, 170, 1000, 0},
+           {Delta, 20'000, 21'000, 0, 0, 0, 0, 0}, {Go, 24'000, 25'000, 0, 4000, 40, 1000, 0},
+           {Clear, 28'000, 29'000, 0, 0, 0, 0, 0},               // forgets the entries, keeps the mode
+           {Unknown, 32'000, 33'000, 0, 4000, 40, 1000, 0},      // any other mode counts as RunDelta
+           {Go, 36'000, 37'000, 111, 8000, 80, 1000, 0},         // a creation time learnt is no reuse
+           {Go, 40'000, 3000, 222, 0, 0, 0, 1},                  // another one: a new process got pid 5
+           {Go, 44'000, 7000, 0, 4000, 40, 1000, 0}}) {          // an unknown one is never a reuse
+    if (then == Delta || then == Cumulative)
+      k.t.setCountMode(then == Delta ? CountMode::RunDelta : CountMode::SystemCumulative);
+    if (then == Clear) k.t.clear();
+    if (then == Unknown) k.t.countMode = static_cast<CountMode>(7);
+    const ProcessActivity a = k.at(now, read, 0, create);
+    EXPECT_EQ(std::tuple(a.counters.readBytes, a.counters.readOps, a.readRate, k.reused.size()),
+              std::tuple(bytes, ops, rate, reused)) << now;
+  }
+}
+
+using Texts = std::vector<std::string>;
+
+Texts named(const std::vector<ProcessRow>& rows, bool withRates = false) {  // "name/pid" or "name/read rate"
+  Texts out;
+  for (const ProcessRow& r : rows)
+    out.push_back(toUtf8(r.name) + "/" + std::to_string(withRates ? r.readRate : r.pid));
+  return out;
+}
+
+// With 4000 ms steps the smoothing counts fully: a process shows its own speed from its second sample on.
+struct Refresh : ::testing::Test, testing::RefreshRig {
+  Refresh() : RefreshRig(4000) {}
+};
+
+TEST_F(Refresh, RecordsTotalsAndTheBusiestNames) {
+  state.groupByApp = false;
+  for (std::uint32_t i = 1; i <= 12; ++i) appendAscii(add(100 + i, u"p", 10 * i, i).name, std::to_string(i));
+  add(300, u"dup.exe", 500);
+  add(301, u"dup.exe", 0, 700);
+  add(302, u"DUP.EXE", 50);  // another name: names compare exactly
+  add(400, u"", 90);
+  add(500, u"idle.exe", 0);
+  add(600, u"tie.z", 100);  // equal sums keep their order of appearance
+  add(601, u"tie.a", 0, 100);
+  tick(2);
+  const ChartSample& s = state.chart.liveSamples.back();
+  EXPECT_EQ(std::tuple(state.chart.liveSamples[0].contributors.size(), s.readRate, s.writeRate,
+                       state.rows.size()),
+            std::tuple(0, 780 + 500 + 50 + 90 + 100, 78 + 700 + 100, 19));  // the idle process has a row too
+  Texts top;
+  for (const Contributor& c : s.contributors)
+    top.push_back(toUtf8(state.chart.contributorName(c)) + "=" + std::to_string(c.readRate + c.writeRate));
+  EXPECT_EQ(top, (Texts{"dup.exe=1200", "p12=132", "p11=121", "p10=110", "tie.z=100", "tie.a=100", "p9=99",
+                        "（未知）=90", "p8=88", "p7=77"}));
+}
+
+TEST_F(Refresh, PublishesToTheListAndAnEmptySnapshotEmptiesRowsAndPathsButNotTheTracker) {
+  add(8, u"a.exe", 1000, 0, u"C:\\a.exe");
+  state.listView = &list;
+  tick(2);
+  EXPECT_EQ(list.calls, (Texts{"count 1", "repaint", "count 1", "repaint"}));
+  sys.failReads = 1;
+  tick();
+  EXPECT_TRUE(state.rows.empty() && state.imagePaths.size() == 0 &&
+              state.chart.liveSamples.back().readRate == 0);
+  tick();  // the tracker still holds the entry: three steps counted, two of them over the last 8000 ms
+  EXPECT_EQ(std::tuple(state.rows[0].counters.readBytes, state.rows[0].readRate), std::tuple(12'000, 1000));
+}
+
+TEST_F(Refresh, AsksForPathsOnlyOfNewIdentifiers) {
+  add(0, u"System", 0);
+  add(4, u"System", 0);
+  add(20, u"a.exe", 5, 0, u"C:\\a.exe");
+  tick(4);
+  add(24, u"b.exe", 5, 0, u"C:\\b.exe");
+  tick(2);
+  EXPECT_EQ(std::tuple(sys.imagePathCalls, state.rows.size()), std::tuple(2, 3));  // never for 0 and 4
+  // pid 20 now belongs to another program, started since the last refresh.
+  *sys.find(20) = {20, u"other.exe", u"C:\\other.exe", 9999, IoCounters{0, 0, 0, 10, 0, 0}, {}};
+  tick();
+  EXPECT_EQ(named(state.rows, true), (Texts{"b.exe/5", "other.exe/0", "System/0"}));
+  const testing::ScriptedProcess b = sys.processes.back();  // leaves for one refresh: asked again on return
+  sys.processes.pop_back();
+  tick();
+  sys.processes.push_back(b);
+  tick();
+  EXPECT_EQ(sys.imagePathCalls, 4u);
+}
+
+// Activities with counters base + 1 .. base + 6 and speeds base + 7, base + 8, of processes the system knows.
+struct Rows : ::testing::Test {
+  testing::ScriptedSystem sys;
+  ImagePathCache cache;
+  std::vector<ProcessActivity> activities;
+  void add(std::uint32_t pid, std::u16string name, std::u16string path, std::uint64_t base = 0) {
+    sys.add(pid, name, std::move(path));
+    const IoCounters counters{base + 1, base + 2, base + 3, base + 4, base + 5, base + 6};
+    activities.push_back({pid, std::move(name), counters, base + 7, base + 8});
+  }
+};
+
+TEST_F(Rows, GroupByPathIgnoringAsciiCaseElseByNameAndRebuildInPlace) {
+  for (auto [pid, name, path, base] :
+       {std::tuple{0u, u"System", u"", 0u}, {4, u"System", u"", 0},
+        {10, u"FOO.EXE", u"c:\\Apps\\FOO.EXE", 10}, {12, u"", u"", 0},
+        {20, u"foo.exe", u"C:\\apps\\foo.exe", 100}, {21, u"svc", u"C:\\Windows/svc.exe", 0},
+        {22, u"setup.exe", u"C:\\a\\setup.exe", 0}, {23, u"Ä.exe", u"", 0}, {24, u"ä.exe", u"", 0},
+        {25, u"", u"", 0}, {26, u"sys.exe", u"", 0}, {27, u"SYS.EXE", u"bare.exe", 0},
+        {28, u"setup.exe", u"D:\\b\\setup.exe", 0}})  // the last: the same name, another program
+    add(pid, name, path, base);
+  RowBuilder builder;
+  std::vector<ProcessRow> rows;
+  builder.build(activities, true, cache, sys, rows);  // named by the lower pid's path, after either separator
+  EXPECT_EQ(named(rows, true),
+            (Texts{"System/14", "FOO.EXE/124", "（未知）/14", "svc.exe/7", "setup.exe/7", "Ä.exe/7",
+                   "ä.exe/7", "sys.exe/7", "bare.exe/7", "setup.exe/7"}));  // only A-Z fold
+  EXPECT_EQ(std::tuple(rows[1].imagePath, rows[1].pid, rows[1].counters, rows[1].writeRate),
+            std::tuple(u"c:\\Apps\\FOO.EXE", 0, IoCounters{112, 114, 116, 118, 120, 122}, 126));
+  builder.build(activities, false, cache, sys, rows);
+  ASSERT_EQ(rows.size(), 13u);
+  EXPECT_EQ(
+      std::tuple(rows[1].pid, rows[1].name, rows[3].name, rows[4].imagePath, rows[4].counters),
+      std::tuple(4, u"System", kUnknownName, u"C:\\apps\\foo.exe", IoCounters{101, 102, 103, 104, 105, 106}));
+  EXPECT_EQ(std::tuple(sys.imagePathCalls, fileNamePart(u"C:\\dir\\")), std::tuple(11, u""));  // once per pid
+  activities.resize(2);
+  builder.build(activities, true, cache, sys, rows);
+  EXPECT_EQ(named(rows, true), Texts{"System/14"});
+}
+
+TEST_F(Rows, PathCacheAsksOncePerIdentifierAndKeepsOnlyLiveOnes) {
+  sys.add(4, u"System", u"C:\\should\\never\\be\\asked");
+  sys.add(10, u"a.exe", u"C:\\a.exe");
+  sys.add(11, u"b.exe");  // the path cannot be obtained
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(
+        std::tuple(cache.lookup(0, sys), cache.lookup(4, sys), cache.lookup(10, sys), cache.lookup(11, sys)),
+        std::tuple(u"", u"", u"C:\\a.exe", u""));
+    sys.find(11)->imagePath = u"C:\\b.exe";  // a later attempt would succeed, but none is made
+  }
+  EXPECT_EQ(sys.imagePathCalls, 2u);
+  using Pids = std::vector<std::uint32_t>;
+  cache = {};
+  for (std::uint32_t pid : {4u, 8u, 12u, 16u, 20u}) cache.pathOf(pid, sys);
+  for (const auto& [retain, kept] :
+       {std::pair<Pids, Pids>{{4, 12, 20, 99}, {4, 12, 20}},  // retaining adds none
+        {{20, 4}, {4, 20}}, {{20, 20}, {20}}, {{}, {}}}) {  // any order, twice
+    cache.retainOnly(retain);
+    Pids now;
+    for (std::uint32_t pid : {4u, 8u, 12u, 16u, 20u, 99u})
+      if (cache.contains(pid)) now.push_back(pid);
+    EXPECT_EQ(std::tuple(now, cache.size()), std::tuple(kept, kept.size()));
+  }
+}
+
+}  // namespace
+}  // namespace tessivo
