@@ -91,7 +91,7 @@ TEST_F(ShellTest, CommandsMoveTheirMarksAndASourceChangeRestartsTheCounts) {
   EXPECT_NE(cell(0, 2), QStringLiteral("0"));
 }
 
-TEST_F(ShellTest, HeaderClicksReorderTheList) {
+TEST_F(ShellTest, HeaderClicksReorderTheListAndTheChartPaneToggles) {
   EXPECT_EQ(cell(0, 0), QStringLiteral("zeta"));  // most bytes read first
   QHeaderView* header = window->listPane()->horizontalHeader();
   const QPoint name(header->sectionViewportPosition(0) + 20, header->height() / 2);
@@ -100,9 +100,8 @@ TEST_F(ShellTest, HeaderClicksReorderTheList) {
   EXPECT_EQ(cell(0, 0), QStringLiteral("alpha"));
   QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, name);
   EXPECT_EQ(cell(0, 0), QStringLiteral("zeta"));
-}
 
-TEST_F(ShellTest, ChartPaneTogglesAndTheListTakesItsPlace) {
+  // The chart pane toggles and the list takes its place.
   const QSize panes = window->centralWidget()->size();
   EXPECT_EQ(window->chartPane()->geometry(), QRect(0, 0, panes.width(), 380));
   EXPECT_EQ(window->listPane()->geometry(), QRect(0, 380, panes.width(), panes.height() - 380));
@@ -114,7 +113,7 @@ TEST_F(ShellTest, ChartPaneTogglesAndTheListTakesItsPlace) {
   EXPECT_EQ(window->listPane()->y(), 380);
 }
 
-TEST_F(ShellTest, ChartMouseDragsZoomsAndResets) {
+TEST_F(ShellTest, ChartMouseDragsZoomsAndResetsAndTheWindowMinimisesAndRestores) {
   QWidget* chart = window->chartPane();
   QTest::mousePress(chart, Qt::LeftButton, {}, QPoint(400, 200));
   EXPECT_TRUE(state.chart.dragging);
@@ -129,9 +128,8 @@ TEST_F(ShellTest, ChartMouseDragsZoomsAndResets) {
   QTest::mouseDClick(chart, Qt::LeftButton, {}, QPoint(400, 200));
   EXPECT_FLOAT_EQ(state.chart.viewSpan, 240.0f);
   EXPECT_FALSE(state.chart.viewAltered);
-}
 
-TEST_F(ShellTest, MinimisedWithoutANotificationAreaItStaysReachableThenRestores) {
+  // Minimised without a notification area, it stays reachable; 还原 brings it back.
   window->showMinimized();
   QTest::qWait(100);
   EXPECT_TRUE(window->isMinimized() && window->isVisible());
