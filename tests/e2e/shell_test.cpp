@@ -1,6 +1,5 @@
-// The shell's pieces in this process: the native source over a scripted system call and against
-// Wine's; the Direct2D canvas read back pixel by pixel; the main window over a scripted source, for
-// what only the inside shows (the end-to-end driver drives the same window from outside).
+// The shell's pieces in process: the native source over a scripted system call and Wine's, the Direct2D
+// canvas read back pixel by pixel, the main window over a scripted source for what only the inside shows.
 #include <windows.h>
 #include <commctrl.h>
 #include <wincodec.h>
@@ -19,7 +18,6 @@
 #include <utility>
 #include <vector>
 
-#include "core/text.h"
 #include "support/scripted_system.h"
 #include "win32/d2d_canvas.h"
 #include "win32/main_window.h"
@@ -96,7 +94,7 @@ TEST(SnapshotSource, SnapshotAndPathDescribeThisProcess) {
     EXPECT_TRUE(low[i] <= mine[i] && mine[i] <= std::bit_cast<Six>(after)[i]) << "counter " << i;
   // Its name and path are checked on the shipped program; here, that the path holds no terminator.
   const std::u16string image = source.imagePath(GetCurrentProcessId());
-  EXPECT_TRUE(!image.empty() && image.find(u'\0') == std::u16string::npos) << toUtf8(image);
+  EXPECT_TRUE(!image.empty() && image.find(u'\0') == std::u16string::npos) << image.size();
   EXPECT_TRUE(source.imagePath(0xFFFFFFF0u).empty()) << "no such process: empty, not an error";
 }
 
@@ -150,7 +148,6 @@ TEST(D2dCanvas, EachCallDrawsWhereAndInTheColourAskedAndNothingWithoutItsBrushOr
     const std::uint8_t* p = pixels + (y * kSize + x) * 4;
     return std::abs(p[2] - c.r) <= 2 && std::abs(p[1] - c.g) <= 2 && std::abs(p[0] - c.b) <= 2;
   };
-
   const PointF triangle[] = {{0, 0}, {30, 0}, {0, 30}}, corner[] = {{34, 30}, {60, 30}, {60, 4}};
   // Equal speeds give a row of points on one line, some repeated: the stroke ends at the last.
   const PointF flat[] = {{8, 45}, {16, 45}, {16, 45}, {24, 45}, {32, 45}, {40, 45}};
@@ -231,12 +228,10 @@ std::wstring describe(HMENU menu) {
   for (int i = 0; i < GetMenuItemCount(menu); ++i) {
     wchar_t text[256] = {};
     GetMenuStringW(menu, static_cast<UINT>(i), text, 256, MF_BYPOSITION);
-    const UINT state = GetMenuState(menu, static_cast<UINT>(i), MF_BYPOSITION);
-    if (i > 0) out += L'|';
-    if (HMENU sub = GetSubMenu(menu, i))
-      out += text + (L'{' + describe(sub) + L'}');
-    else
-      out += text + (L'#' + std::to_wstring(GetMenuItemID(menu, i))) + ((state & MF_CHECKED) ? L"*" : L"");
+    const bool checked = GetMenuState(menu, static_cast<UINT>(i), MF_BYPOSITION) & MF_CHECKED;
+    const std::wstring id = L'#' + std::to_wstring(GetMenuItemID(menu, i)) + (checked ? L"*" : L"");
+    HMENU sub = GetSubMenu(menu, i);
+    out += (i > 0 ? L"|" : L"") + (text + (sub ? L'{' + describe(sub) + L'}' : id));
   }
   return out;
 }
@@ -273,9 +268,8 @@ class MainWindowTest : public ::testing::Test {
   HWND hwnd = nullptr, chart = nullptr;
 };
 
-// Creation hooks the shell to the core before the first show and sets the menu bar, in which each
-// command moves its check mark; destroying the window unhooks it, removes the icon and ends the
-// loop with exit code 0.
+// Creation hooks the shell to the core before the first show and sets the menu bar, where each command
+// moves its check mark; destruction unhooks it, removes the icon and ends the loop with exit code 0.
 TEST_F(MainWindowTest, CreationWiresTheShellAndTheMenuBarWhoseCommandsMoveTheirMarksAndDestructionUndoes) {
   EXPECT_EQ(prepared, 1);
   EXPECT_TRUE(state.listView == &window.list() && state.chart.surface == &window.chart());
@@ -336,10 +330,8 @@ TEST_F(MainWindowTest, ChartTurnsTheMouseIntoViewChangesAndAnAllocationFailureIn
   ClientToScreen(chart, &middle);
   SendMessageW(chart, WM_MOUSEWHEEL, MAKEWPARAM(0, WHEEL_DELTA), MAKELPARAM(middle.x, middle.y));
   EXPECT_LT(state.chart.viewSpan, span) << "a wheel step away from the user zooms in";
-  EXPECT_TRUE(state.chart.viewAltered);
   mouse(WM_LBUTTONDBLCLK);
-  EXPECT_FALSE(state.chart.viewAltered);
-  EXPECT_EQ(state.chart.viewSpan, span);
+  EXPECT_EQ(state.chart.viewSpan, span) << "a double click resets the view";
   paintChart();
   ASSERT_TRUE(window.chart().hasRenderTarget()) << "the first paint makes the device resources";
   failNextAllocation = true;
@@ -348,7 +340,6 @@ TEST_F(MainWindowTest, ChartTurnsTheMouseIntoViewChangesAndAnAllocationFailureIn
   EXPECT_FALSE(window.chart().drawOpen()) << "EndDraw skipped";
   EXPECT_FALSE(window.chart().paintOpen()) << "EndPaint skipped";
   EXPECT_EQ(drain(), 1);
-  EXPECT_TRUE(window.failed());
   EXPECT_EQ(window.window(), nullptr) << "the main window must be gone";
 }
 

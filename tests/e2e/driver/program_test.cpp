@@ -1,6 +1,5 @@
-// The programs from outside, with Win32 calls only: started with CreateProcessW, windows found by
-// class, the list read through its own messages with buffers in the program's memory, ended the way
-// a user would. The shipped program as built; the scripted build's list, panes, timer, tray, About.
+// The programs from outside, with Win32 calls only: windows found by class, the list read through its
+// own messages with buffers in the program's memory, ended the way a user would.
 #include <windows.h>
 #include <commctrl.h>
 #include <shellapi.h>
@@ -35,14 +34,12 @@ class Program {
   // Starts the program and waits (long: Wine may start slowly on a loaded machine) until its
   // main window is up, idle and, unless started minimised, visible. The destructor ends it.
   explicit Program(const std::wstring& exe = scriptedExe, int showCommand = SW_SHOWNORMAL) {
-    std::wstring commandLine = L"\"" + exe + L"\"";
     STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = static_cast<WORD>(showCommand);
-    const bool up =
-        CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                       &startup, &process_) &&
+    std::tie(startup.cb, startup.dwFlags, startup.wShowWindow) =
+        std::tuple(sizeof startup, STARTF_USESHOWWINDOW, static_cast<WORD>(showCommand));
+    const bool up =  // no command line: the programs read none
+        CreateProcessW(exe.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                       &process_) &&
         eventually([&] {
           main = window(L"QuarnelWindow", L"Tessivo", 0);
           return exitCode(0) >= 0 || (main && WaitForInputIdle(process_.hProcess, 100) == 0 &&
@@ -55,8 +52,7 @@ class Program {
                                                   MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
   }
   Program(Program&&) = delete;  // and so neither copied nor assigned
-  ~Program() {
-    if (process_.hProcess == nullptr) return;
+  ~Program() {  // also when it never started: the calls then fail harmlessly
     if (exitCode(0) < 0 && TerminateProcess(process_.hProcess, 99)) exitCode(10'000);
     CloseHandle(process_.hThread);
     CloseHandle(process_.hProcess);
@@ -68,9 +64,7 @@ class Program {
 
   // Sent with a 10 s time-out, false on time-out; posted to the main window.
   bool send(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0, DWORD_PTR* result = nullptr) {
-    DWORD_PTR answer = 0;
-    return SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, 10'000,
-                               result != nullptr ? result : &answer) != 0;
+    return SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, 10'000, result) != 0;
   }
   bool command(int id) { return send(main, WM_COMMAND, static_cast<WPARAM>(id)); }
   void post(UINT message, WPARAM w = 0, LPARAM l = 0) { PostMessageW(main, message, w, l); }
@@ -164,26 +158,18 @@ class Program {
 
 #define ASSERT_STARTED(p) ASSERT_TRUE((p).started()) << "no main window; exit code " << (p).exitCode(0)
 
-struct Scripted : ::testing::Test {
-  void SetUp() override { ASSERT_STARTED(program); }
-  Program program;
-};
-
-constexpr UINT kTrayMessage = WM_APP + 1;
-
-std::string box(RECT r) {
-  return std::to_string(r.left) + ',' + std::to_string(r.top) + ',' + std::to_string(r.right) + ',' +
-         std::to_string(r.bottom);
-}
+constexpr UINT kTrayMessage = WM_APP + 1;  // the icon's messages to the main window
+std::vector<LONG> box(RECT r) { return {r.left, r.top, r.right, r.bottom}; }
 
 // The chart (when shown) across the top, 380 pixels high; the list below it to the bottom.
 void expectPanes(Program& p, bool chartShown) {
   const RECT c = p.rect(p.main);
   const LONG top = chartShown ? 380 : 0;
-  const std::string list = box({0, top, c.right, std::max(c.bottom, top)});
-  EXPECT_TRUE(eventually([&] { return box(p.rect(p.list)) == list; }, 5'000)) << box(p.rect(p.list));
-  EXPECT_EQ(IsWindowVisible(p.chart) ? box(p.rect(p.chart)) : "hidden",
-            chartShown ? box({0, 0, c.right, 380}) : "hidden");
+  const std::vector<LONG> list = box({0, top, c.right, std::max(c.bottom, top)});
+  eventually([&] { return box(p.rect(p.list)) == list; }, 5'000);
+  EXPECT_EQ(box(p.rect(p.list)), list);
+  EXPECT_EQ(IsWindowVisible(p.chart) ? box(p.rect(p.chart)) : box({}),  // hidden: none
+            box({0, 0, chartShown ? c.right : 0, top}));
 }
 
 Row find(const Table& table, std::size_t column, const std::wstring& text) {  // in any case; or blanks
@@ -196,8 +182,7 @@ bool minimise(Program& p) {  // true once the window hides behind its icon
   p.post(WM_SYSCOMMAND, SC_MINIMIZE);
   return eventually([&] { return IsIconic(p.main) && !IsWindowVisible(p.main) && p.trayIcon(); }, 5'000);
 }
-
-bool restored(Program& p) {
+bool restored(Program& p) {  // true once shown again, without its icon
   return eventually([&] { return IsWindowVisible(p.main) && !IsIconic(p.main) && !p.trayIcon(); });
 }
 
@@ -207,23 +192,15 @@ HWND iconMenu(Program& p, LPARAM event) {
   return p.window(L"#32768", nullptr, 10'000, true);
 }
 
-void press(HWND popup, WORD key) {  // the popup takes its keys from the program's queue
-  PostMessageW(popup, WM_KEYDOWN, key, 0);
-  PostMessageW(popup, WM_KEYUP, key, 0xC0000001);
-}
-
-// The real snapshot and path lookup see the program: an application row named after its
-// executable, with its full path; per process, a row with its own id. A scripted copy beside it
-// shares neither its setting nor its end.
+// The real snapshot and path lookup see the program: a row named after it with its full path, per
+// process one with its own id. A scripted copy beside it shares neither its setting nor its end.
 TEST(StartUp, ShippedProgramListsItselfBesideAnotherCopyClosesWithZeroAndIsBuiltAsShipped) {
   Program other, program(realExe);
   ASSERT_STARTED(other);
   ASSERT_STARTED(program);
-  const Row own = find(program.table(), 0, L"tessivo.exe");
-  std::wstring path = own[8];
+  std::wstring path = find(program.table(), 0, L"tessivo.exe")[8];
   CharLowerBuffW(path.data(), static_cast<DWORD>(path.size()));
-  EXPECT_EQ(own[1], L"-");
-  EXPECT_TRUE(path.ends_with(L"\\src\\win32\\tessivo.exe")) << own[8];
+  EXPECT_TRUE(path.ends_with(L"\\src\\win32\\tessivo.exe")) << path;
   ASSERT_TRUE(program.command(40003));
   std::wstring pid = find(program.table(), 0, L"tessivo.exe")[1];
   std::erase(pid, L',');
@@ -232,8 +209,8 @@ TEST(StartUp, ShippedProgramListsItselfBesideAnotherCopyClosesWithZeroAndIsBuilt
   EXPECT_EQ(program.close(), 0);
   EXPECT_TRUE(other.waitForReads(other.reads() + 2)) << "the other copy stopped with the first";
   EXPECT_EQ(other.close(), 0);
-  // As built: a 64-bit GUI program carrying its manifest, needing no MinGW runtime DLL.
-  // Mapped as an image without running it: its low bits mark the handle as such.
+  // As built: a 64-bit GUI program with its manifest, needing no MinGW runtime DLL. Mapped as an
+  // image without running it: the handle's low bits mark it as such.
   HMODULE image = LoadLibraryExW(realExe.c_str(), nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE);
   ASSERT_NE(image, nullptr) << GetLastError();
   HRSRC found = FindResourceExW(image, MAKEINTRESOURCEW(24), MAKEINTRESOURCEW(1), 1033);
@@ -254,15 +231,16 @@ TEST(StartUp, ShippedProgramListsItselfBesideAnotherCopyClosesWithZeroAndIsBuilt
   FreeLibrary(image);
 }
 
-// Header clicks: another column sorts by it ascending, a second click reverses; names break ties
-// in ascending order whichever the direction (Backup.exe and （未知） read nothing). Click -1: as
-// started, by bytes read, largest first. Then 按应用分组 and the counting modes (their rules are the
-// core's): a row per application or per process; Backup.exe's bytes read are 0 counted from the
-// start, and its total from before under 系统累计. Command 0: as the clicks left it. Then the panes
-// as at start-up, the list filled before the first show (in the first refresh, inside the creation,
-// with the script's four applications); the chart's toggle and resizing lay them out anew at once,
-// down to a window lower than the chart.
-TEST_F(Scripted, HeaderClicksSortCommandsReachTheListAndThePanesFollowTheChartAndTheSize) {
+// Header clicks: another column sorts by it ascending, a second click reverses; names break ties in
+// ascending order either way (Backup.exe and （未知） read nothing). Click -1: as started, by bytes read,
+// largest first. Then 按应用分组 and the counting modes (their rules are the core's): a row per
+// application or per process; Backup.exe's bytes read are 0 counted from the start, its total from
+// before under 系统累计; command 0: as the clicks left it. Then the panes as at start-up, the list filled
+// before the first show (in the first refresh, with the script's four applications); the chart's toggle
+// and resizing lay them out anew at once, down to a window lower than the chart.
+TEST(Scripted, HeaderClicksSortCommandsReachTheListAndThePanesFollowTheChartAndTheSize) {
+  Program program;
+  ASSERT_STARTED(program);
   ASSERT_TRUE(program.waitForReads(4));
   const struct { int click; std::vector<std::wstring> names; } clicks[] = {
       {-1, {L"Editor.exe", L"System", L"Backup.exe", L"（未知）"}},
@@ -303,12 +281,14 @@ TEST_F(Scripted, HeaderClicksSortCommandsReachTheListAndThePanesFollowTheChartAn
 
 // 2 秒 and 100 毫秒 set the tick rate (the 333 ms default would give 333). At 2 s a tick leaves
 // time to look in between: 全部清除 empties the list at once (what it shows next is the core's).
-TEST_F(Scripted, SamplingIntervalSetsTheTickRateAndClearAllEmptiesTheListUntilTheNextTick) {
+// The About box then shows its text while sampling goes on; closing with it open ends with 0.
+TEST(Scripted, SamplingIntervalSetsTheTickRateClearAllEmptiesTheListAndTheAboutBoxKeepsSampling) {
+  Program program;
+  ASSERT_STARTED(program);
   const auto meanGap = [&](int command, int gaps) {  // over the first `gaps` after the change
     if (!program.command(command) || !program.waitForReads(program.reads() + 1)) return -1.0;
-    const std::int64_t from = program.reads();
     const ULONGLONG start = GetTickCount64();
-    if (!program.waitForReads(from + gaps, 30'000)) return -1.0;
+    if (!program.waitForReads(program.reads() + gaps, 30'000)) return -1.0;
     return static_cast<double>(GetTickCount64() - start) / gaps;
   };
   const double slow = meanGap(40025, 2);
@@ -325,65 +305,6 @@ TEST_F(Scripted, SamplingIntervalSetsTheTickRateAndClearAllEmptiesTheListUntilTh
   EXPECT_EQ(program.table().size(), 4u);
   const double fast = meanGap(40020, 20);
   EXPECT_TRUE(fast >= 90 && fast <= 250) << fast;
-}
-
-TEST_F(Scripted, TheIconsEventsAndMenuRestoreOrEndTheProgramWhileSamplingGoesOn) {
-  for (UINT event : {WM_LBUTTONUP, WM_LBUTTONDBLCLK, NIN_SELECT}) {
-    SCOPED_TRACE("event " + std::to_string(event));
-    ASSERT_TRUE(minimise(program)) << "no icon";
-    EXPECT_TRUE(program.waitForReads(program.reads() + 2, 5'000)) << "sampling stopped behind the icon";
-    program.post(kTrayMessage, 1, event);
-    EXPECT_TRUE(restored(program));
-    EXPECT_EQ(program.rect(program.list).right, program.rect(program.main).right) << "not laid out again";
-  }
-  // Events of another icon, or of no interest, change nothing; the right button opens the
-  // icon's menu and cancelling it leaves the icon.
-  ASSERT_TRUE(minimise(program));
-  program.post(kTrayMessage, 2, WM_LBUTTONUP);
-  program.post(kTrayMessage, 1, WM_MOUSEMOVE);
-  HWND popup = iconMenu(program, WM_RBUTTONUP);
-  ASSERT_NE(popup, nullptr);
-  EXPECT_FALSE(IsWindowVisible(program.main));
-  program.post(WM_CANCELMODE);
-  EXPECT_TRUE(eventually([&] { return !IsWindowVisible(popup); }));
-  EXPECT_TRUE(program.trayIcon());
-  ASSERT_NE(popup = iconMenu(program, WM_CONTEXTMENU), nullptr);
-  EXPECT_TRUE(program.waitForReads(program.reads() + 2, 5'000)) << "the timer stopped under the menu";
-  press(popup, VK_DOWN);  // 还原, the first item
-  press(popup, VK_RETURN);
-  EXPECT_TRUE(restored(program));
-  ASSERT_TRUE(minimise(program));
-  ASSERT_NE(popup = iconMenu(program, WM_RBUTTONUP), nullptr);
-  press(popup, VK_UP);  // 退出, the last item
-  press(popup, VK_RETURN);
-  // Its icon's removal is checked in process: Wine drops a destroyed window's icons itself.
-  EXPECT_EQ(program.exitCode(), 0);
-}
-
-// Started minimised, it hides behind the icon at once; a shell restart leaves one icon and the
-// window hidden; restoring removes the icon. Without an icon (the driver takes its place first in
-// Wine's notification area, which always takes one) it stays minimised on the taskbar.
-TEST(Tray, StartedMinimisedItHidesBehindTheIconAndWithoutAnIconStaysOnTheTaskbar) {
-  Program program(scriptedExe, SW_SHOWMINIMIZED);
-  ASSERT_STARTED(program);
-  EXPECT_TRUE(eventually([&] { return !IsWindowVisible(program.main) && program.trayIcon(); }));
-  ASSERT_TRUE(program.send(program.main, RegisterWindowMessageW(L"TaskbarCreated")));
-  EXPECT_FALSE(IsWindowVisible(program.main));
-  EXPECT_TRUE(program.trayIcon());
-  program.post(kTrayMessage, 1, NIN_SELECT);
-  ASSERT_TRUE(restored(program)) << "an icon outlived the restore";
-  ASSERT_TRUE(program.trayIcon(NIM_ADD)) << "cannot occupy the icon's place";
-  program.post(WM_SYSCOMMAND, SC_MINIMIZE);
-  EXPECT_TRUE(eventually([&] { return IsIconic(program.main) != FALSE; }));
-  Sleep(300);
-  EXPECT_TRUE(IsWindowVisible(program.main)) << "hidden with no icon to bring it back";
-  program.trayIcon(NIM_DELETE);
-  program.post(WM_SYSCOMMAND, SC_RESTORE);  // as the taskbar button does
-  EXPECT_TRUE(restored(program));
-  EXPECT_TRUE(minimise(program)) << "with the place free, the next minimise hides it behind its icon";
-}
-
-TEST_F(Scripted, AboutBoxShowsItsTextWhileSamplingGoesOnAndClosingWithItOpenEndsWithZero) {
   program.post(WM_COMMAND, 40002);
   HWND box = program.window(L"#32770", L"关于");
   ASSERT_NE(box, nullptr) << "no About box";
@@ -399,6 +320,55 @@ TEST_F(Scripted, AboutBoxShowsItsTextWhileSamplingGoesOnAndClosingWithItOpenEnds
   program.post(WM_COMMAND, 40002);
   ASSERT_NE(program.window(L"#32770", L"关于"), nullptr);
   EXPECT_EQ(program.close(), 0);
+}
+
+// Started minimised, it hides behind the icon at once; a shell restart leaves icon and window hidden.
+// Each icon click restores it, laid out again, without the icon; sampling goes on behind the icon and
+// under its menu. With no icon (the driver takes its place first in Wine's notification area, which
+// always takes one) it stays minimised on the taskbar.
+TEST(Tray, TheIconHidesTheWindowItsEventsAndMenuRestoreOrEndItAndWithoutOneItStaysOnTheTaskbar) {
+  Program program(scriptedExe, SW_SHOWMINIMIZED);
+  ASSERT_STARTED(program);
+  EXPECT_TRUE(eventually([&] { return !IsWindowVisible(program.main) && program.trayIcon(); }));
+  ASSERT_TRUE(program.send(program.main, RegisterWindowMessageW(L"TaskbarCreated")));
+  EXPECT_TRUE(!IsWindowVisible(program.main) && program.trayIcon()) << "shown, or the icon lost";
+  for (UINT event : {NIN_SELECT, WM_LBUTTONUP, WM_LBUTTONDBLCLK}) {
+    SCOPED_TRACE("event " + std::to_string(event));
+    EXPECT_TRUE(program.waitForReads(program.reads() + 2, 5'000)) << "sampling stopped behind the icon";
+    program.post(kTrayMessage, 1, event);
+    EXPECT_TRUE(restored(program)) << "not restored, or an icon outlived the restore";
+    EXPECT_EQ(program.rect(program.list).right, program.rect(program.main).right) << "not laid out again";
+    ASSERT_TRUE(minimise(program)) << "no icon";
+  }
+  // Events of another icon, or of no interest, change nothing; the right button opens the
+  // icon's menu and cancelling it leaves the icon.
+  program.post(kTrayMessage, 2, WM_LBUTTONUP);
+  program.post(kTrayMessage, 1, WM_MOUSEMOVE);
+  HWND popup = iconMenu(program, WM_RBUTTONUP);
+  ASSERT_NE(popup, nullptr);
+  EXPECT_FALSE(IsWindowVisible(program.main));
+  program.post(WM_CANCELMODE);
+  EXPECT_TRUE(eventually([&] { return !IsWindowVisible(popup); }));
+  EXPECT_TRUE(program.trayIcon());
+  ASSERT_NE(popup = iconMenu(program, WM_CONTEXTMENU), nullptr);
+  EXPECT_TRUE(program.waitForReads(program.reads() + 2, 5'000)) << "the timer stopped under the menu";
+  PostMessageW(popup, WM_KEYDOWN, VK_DOWN, 0);  // 还原, the first item; keys reach it through the queue
+  PostMessageW(popup, WM_KEYDOWN, VK_RETURN, 0);
+  EXPECT_TRUE(restored(program));
+  ASSERT_TRUE(program.trayIcon(NIM_ADD)) << "cannot occupy the icon's place";
+  program.post(WM_SYSCOMMAND, SC_MINIMIZE);
+  EXPECT_TRUE(eventually([&] { return IsIconic(program.main) != FALSE; }));
+  Sleep(300);
+  EXPECT_TRUE(IsWindowVisible(program.main)) << "hidden with no icon to bring it back";
+  program.trayIcon(NIM_DELETE);
+  program.post(WM_SYSCOMMAND, SC_RESTORE);  // as the taskbar button does
+  EXPECT_TRUE(restored(program));
+  ASSERT_TRUE(minimise(program)) << "with the place free, the next minimise hides it behind its icon";
+  ASSERT_NE(popup = iconMenu(program, WM_RBUTTONUP), nullptr);
+  PostMessageW(popup, WM_KEYDOWN, VK_UP, 0);  // 退出, the last item
+  PostMessageW(popup, WM_KEYDOWN, VK_RETURN, 0);
+  // Its icon's removal is checked in process: Wine drops a destroyed window's icons itself.
+  EXPECT_EQ(program.exitCode(), 0);
 }
 
 }  // namespace

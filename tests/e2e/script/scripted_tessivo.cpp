@@ -10,7 +10,6 @@
 namespace {
 
 HWND mainWindow = nullptr;  // known from its first show on
-
 void publish(const wchar_t* name, std::uint64_t value) {
   SetPropW(mainWindow, name, reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(value)));
 }
@@ -22,8 +21,7 @@ struct WatchedSystem : tessivo::testing::ScriptedSystem {
   }
 } script;
 
-// Sees every message sent to this thread's windows before they do: the main window, the one
-// holding the list, as it first shows.
+// Sees messages to this thread's windows before they do: the first show of the window holding the list.
 LRESULT CALLBACK watchMessages(int code, WPARAM wParam, LPARAM lParam) {
   const auto* m = reinterpret_cast<const CWPSTRUCT*>(lParam);
   if (code == HC_ACTION && mainWindow == nullptr && m->message == WM_SHOWWINDOW && m->wParam != 0 &&
@@ -31,7 +29,7 @@ LRESULT CALLBACK watchMessages(int code, WPARAM wParam, LPARAM lParam) {
     mainWindow = m->hwnd;
     publish(L"TessivoScript.Reads", script.readCount);
     publish(L"TessivoScript.ReadsAtFirstShow", script.readCount);
-    const LRESULT rows = SendMessageW(GetDlgItem(mainWindow, 1001), LVM_GETITEMCOUNT, 0, 0);
+    const int rows = ListView_GetItemCount(GetDlgItem(mainWindow, 1001));
     publish(L"TessivoScript.RowsAtFirstShow", static_cast<std::uint64_t>(rows));
   }
   return CallNextHookEx(nullptr, code, wParam, lParam);
@@ -52,7 +50,5 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
       {2500, u"", u"", 3500, {3, 0, 0, 999, 0, 0}, {0, 1, 0, 0, 333, 0}},
       {12345, u"Backup.exe", u"D:\\Tools\\Backup.exe", 13345, {4'000, 3'000, 0, 1'234'567'890, 10'000'000, 0},
        {0, 100, 0, 0, 3'330'000, 0}}};
-  const int code = tessivo::runTessivo(instance, showCommand, script);
-  UnhookWindowsHookEx(hook);
-  return code;
+  return tessivo::runTessivo(instance, showCommand, script);  // the hook ends with the thread
 }
