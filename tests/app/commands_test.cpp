@@ -1,5 +1,4 @@
-// What the commands do that the running program does not show: the chart's settings behind the radio
-// groups, the timer re-armed even for an unchanged choice, the history 全部清除 keeps, ids that do nothing.
+// The chart settings behind the radio groups, the timer re-armed, the history 全部清除 keeps, ids doing nothing.
 #include "app/commands.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,6 @@
 
 #include <limits>
 #include <memory>
-#include <set>
 
 #include "chart/chart_format.h"
 #include "chart/chart_frame.h"
@@ -32,13 +31,6 @@ struct Chart : ::testing::Test, ChartSurface {
     Texts out;
     for (const Contributor& c : s.contributors) out.push_back(toUtf8(chart.contributorName(c)));
     return out;
-  }
-  void expectPoolHoldsTheQueuedNames() const {
-    std::set<std::u16string_view> held;
-    for (const auto* q : {&chart.liveSamples, &chart.minuteSamples})
-      for (const ChartSample& s : *q)
-        for (const Contributor& c : s.contributors) held.insert(chart.contributorName(c));
-    EXPECT_EQ(chart.names.liveNames(), held.size());
   }
   void alter(float span, float pan) { chart.viewSpan = span, chart.viewPan = pan, chart.viewAltered = true; }
 };
@@ -71,15 +63,15 @@ TEST_F(Chart, SettingsAreClampedAndTrimOrRestartTheHistoryAndThePoolFollows) {
   for (int minute = 0; minute < 4320; ++minute)  // six refreshes a minute, 16 live items
     record(6, minute, {{widenAscii(std::to_string(minute)), 1, 0}});
   record(3, 0, {{u"x", 1, 0}});  // half a minute in the accumulator
-  EXPECT_EQ(std::tuple(chart.minuteSamples.size(), chart.liveSamples.size()), std::tuple(4320, 16));
-  expectPoolHoldsTheQueuedNames();
+  EXPECT_EQ(std::tuple(chart.minuteSamples.size(), chart.liveSamples.size(), chart.names.liveNames()),
+            std::tuple(4320, 16, 4321));  // the pool holds each minute's name and x
   const int before = repaints;
   chart.setSampleInterval(20000);  // clamped to the current settings: nothing happens
   chart.setRetentionHours(800);
   chart.setRetentionHours(1);  // the newest 60 minutes stay
-  EXPECT_EQ(std::tuple(chart.minuteSamples.size(), chart.minuteSamples.front().readRate, repaints),
-            std::tuple(60, 4260, before + 1));
-  expectPoolHoldsTheQueuedNames();
+  EXPECT_EQ(std::tuple(chart.minuteSamples.size(), chart.minuteSamples.front().readRate, repaints,
+                       chart.names.liveNames()),
+            std::tuple(60, 4260, before + 1, 61));  // the trimmed minutes' names are released
   chart.setSampleInterval(2000);  // the items' ages would be wrong: everything starts over
   record(1);
   EXPECT_EQ(std::tuple(chart.liveSamples.size(), chart.minuteSamples.size(), chart.names.liveNames(),
@@ -108,8 +100,7 @@ TEST(NamePool, CountsReferencesReusesFreedIdsAndCopiesItsOwnTexts) {
 TEST_F(Chart, RangesResetTheViewAndAnAlteredViewFollowsItsItems) {
   record(179);  // one short of the first minute
   alter(100, 5);
-  chart.setRange(ChartRange::Live);  // the same range, or an unknown one: nothing happens
-  chart.setRange(static_cast<ChartRange>(7));
+  chart.setRange(ChartRange::Live);  // the same range: nothing happens
   EXPECT_EQ(std::tuple(repaints, chart.viewPan), std::tuple(179, 5.0f));
   chart.setRetentionHours(1);
   for (auto [range, span] : {std::pair{ChartRange::Hour24, 1440.0f}, {ChartRange::Full, 60.0f},
@@ -192,17 +183,15 @@ struct Frame : ::testing::Test {
 };
 
 TEST(ChartText, SpeedsDurationsAndTheScale) {
-  for (auto [value, text] : {std::pair{1023ull, "1023.0 B/s"}, {1024ull, "1.0 KiB/s"},
-                             {1048575ull, "1024.0 KiB/s"}, {1048576ull, "1.0 MiB/s"},
-                             {1073741824ull, "1.0 GiB/s"}, {kMax, "17179869184.0 GiB/s"}})
-    EXPECT_EQ(toUtf8(formatRate(value)), text) << value;  // the unit is chosen on the unrounded value
+  for (auto [rate, text] : {std::pair{kMax, "17179869184.0 GiB/s"}, {1023, "1023.0 B/s"}, {1024, "1.0 KiB/s"},
+                            {1048575, "1024.0 KiB/s"}, {1048576, "1.0 MiB/s"}, {1073741824, "1.0 GiB/s"}})
+    EXPECT_EQ(toUtf8(formatRate(rate)), text) << rate;  // the unit is chosen on the unrounded value
   for (auto [seconds, text] : {std::pair{9.96f, "10.0s"}, {10.0f, "10s"}, {59.7f, "60s"}, {60.0f, "1m00s"},
                                {3599.6f, "60m00s"}, {3659.0f, "1h00m"}, {-90.0f, "1m30s"},
                                {1.0e12f, "596523h14m"}, {std::numeric_limits<float>::quiet_NaN(), "0.0s"}})
     EXPECT_EQ(toUtf8(formatDuration(seconds)), text) << seconds;
-  for (auto [peak, max] : {std::pair{0ull, 2000ull}, {2001ull, 5000ull}, {5000ull, 5000ull},
-                           {5001ull, 10000ull}, {10000001ull, 20000000ull},
-                           {10000000000000000001ull, kMax}})  // 2 x 10^19 does not fit
+  for (auto [peak, max] : {std::pair{0ull, 2000ull}, {2001, 5000}, {5000, 5000}, {5001, 10000},
+                           {10000001, 20000000}, {10000000000000000001ull, kMax}})  // 2 x 10^19 does not fit
     EXPECT_EQ(chartScaleMax(peak), max) << peak;
 }
 
@@ -219,13 +208,10 @@ TEST_F(Frame, ScaleHeaderAndTimeLabels) {
   std::tie(chart.viewPan, chart.viewAltered) = std::tuple(30.0f, true);  // both edges move back 30 items
   EXPECT_EQ(paint(TextFormat::Label, true),
             (Texts{"-1m30s", "-10.0s", "滚轮：缩放   拖动：平移   双击：重置"}));
-  std::tie(chart.rangeMode, chart.viewPan) = std::tuple(ChartRange::Hour1, 0.0f);  // live items do not count
-  for (auto [span, head, left] : {std::tuple{60.0f, "[1 小时 跨度=1h00m]", "-59m00s"},
-                                  {0.5f, "[1 小时 跨度=2m00s]", "-1m00s"}}) {  // a span below 2 counts as 2
-    chart.viewSpan = span;
-    EXPECT_EQ(std::tuple(paint(TextFormat::Header).at(0), paint(TextFormat::Label, true).at(0)),
-              std::tuple(std::string(head) + "  读取: 0.0 B/s    写入: 0.0 B/s    峰值: 0.0 B/s", left));
-  }
+  // Minute items of 60 s, the live ones not counted; a span below 2 counts as 2.
+  std::tie(chart.rangeMode, chart.viewPan, chart.viewSpan) = std::tuple(ChartRange::Hour1, 0.0f, 0.5f);
+  EXPECT_EQ(std::tuple(paint(TextFormat::Header).at(0), paint(TextFormat::Label, true).at(0)),
+            std::tuple("[1 小时 跨度=2m00s]  读取: 0.0 B/s    写入: 0.0 B/s    峰值: 0.0 B/s", "-1m00s"));
 }
 
 TEST_F(Frame, SeriesRunThroughTheItemsDrawnOneBeyondEachEdgeAndTheHoverRoundsToThem) {
@@ -238,42 +224,16 @@ TEST_F(Frame, SeriesRunThroughTheItemsDrawnOneBeyondEachEdgeAndTheHoverRoundsToT
             std::tuple(2, 0));  // too narrow to hover
   set(0, 900000, 0);
   chart.liveSamples.resize(5);
-  chart.viewPan = 0.5f;  // edges at 1.5 and 3.5: item 0 is neither drawn nor counted in the peak
+  chart.viewPan = 0.5f;  // edges at 1.5 and 3.5: item 0 is neither drawn nor counted in the scale
   EXPECT_EQ(hover(-1).withBrush<PolylineOp>(Brush::WriteLine).at(0),
             (PolylineOp{{{-116, 112}, {244, 370}, {604, 370}, {964, 370}}, Brush::WriteLine, 1.8f}));
-  EXPECT_EQ(paint(TextFormat::Header),
-            Texts{"[实时 跨度=1.0s]  读取: 0.0 B/s    写入: 0.0 B/s    峰值: 2.0 KiB/s"});
   chart.viewPan = 5;  // the whole queue lies right of the view
   EXPECT_EQ(hover(400).count<FillRoundedRectOp>(), 0u);
   chart.liveSamples.resize(1);
   EXPECT_EQ(hover(0).count<PolylineOp>(), 0u);  // a single item makes no line
 }
 
-TEST_F(Frame, SharePanelListsTotalsAndContributorsWithBarsBesideTheCursor) {
-  chart.viewPan = 0.5f;  // items 2, 3 and 4 at x 244, 604 and 964 (past R)
-  chart.liveSamples.resize(5);
-  for (auto [index, right, rect] : {std::tuple{2, kR, RectF{256, 32, 776, 146}},  // right of the cursor
-                                    {3, kR, RectF{72, 32, 592, 146}},             // no room: left of it
-                                    {4, kR, RectF{260, 32, 780, 146}},            // neither: 4 inside R
-                                    {4, 164.0f, RectF{68, 32, 188, 146}}})       // L + 4 wins over R
-    EXPECT_EQ((drawPanel(index, kB, right), panel), rect) << index << " " << right;
-  chart.viewPan = 2;  // item 0 at x 64
-  EXPECT_EQ(std::tuple(drawPanel(2).textStrings(), drawPanel(2).count<FillRectOp>()),
-            std::tuple(Texts{"合计  -0.7s", "0.0 B/s", "0.0 B/s", "进程", "读取", "写入", "占比",
-                             "（无进程级活动记录）"}, 0));  // zero speeds: not even a bar's background
-  set(0, 300, 100, {{u"b", 100, 100}, {u"a", 300, 100}, {u"idle", 0, 0}});  // stored order, largest second
-  std::vector<RectF> bars;  // bar column 490..586: the total split 3 : 1, b half of a, idle a track only
-  for (const FillRectOp& op : drawPanel(0).all<FillRectOp>()) bars.push_back(op.rect);
-  EXPECT_EQ(bars, (std::vector<RectF>{{490, 47, 586, 55}, {490, 47, 562, 55}, {562, 47, 586, 55},
-                                      {490, 89, 586, 97}, {490, 89, 514, 97}, {514, 89, 538, 97},
-                                      {490, 107, 586, 115}, {490, 107, 562, 115}, {562, 107, 586, 115},
-                                      {490, 125, 586, 133}}));
-  EXPECT_EQ(drawPanel(0, kB, kR, {TextFormat::Mono}).textStrings(),
-            (Texts{"合计  -1.3s", "进程", "读取", "写入", "占比"}));  // a missing format skips only its texts
-  EXPECT_TRUE(drawPanel(5).ops.empty() && drawPanel(-1).ops.empty());  // outside the queue: nothing
-}
-
-TEST_F(Frame, SharePanelRowsFitTheHeightWithACountOfTheRestAndCutLabels) {
+TEST_F(Frame, SharePanelListsTotalsAndContributorsBesideTheCursorWithinTheHeight) {
   std::vector<NameRate> ten(10, NameRate{u"p", 100, 100});
   for (std::size_t i = 0; i < 9; ++i) ten[i].name += widenAscii(std::to_string(i));
   ten[9] = {u"largest", 1000, 600};  // not shown, yet the measure of every bar
@@ -290,6 +250,23 @@ TEST_F(Frame, SharePanelRowsFitTheHeightWithACountOfTheRestAndCutLabels) {
       {{std::u16string(30, u'n'), 1, 0}, {std::u16string(31, u'm'), 1, 0}, {u"", 1, 0}, {astral, 1, 0}});
   EXPECT_EQ(nameColumn(drawPanel(2)), (Texts{std::string(30, 'n'), std::string(29, 'm') + "…", "（未知）",
                                              std::string(28, 'e') + "…"}));
+  chart.viewPan = 0.5f;  // items 3 and 4 of five at x 604 and 964 (past R)
+  chart.liveSamples.resize(5);
+  for (auto [index, right, rect] : {std::tuple{3, kR, RectF{72, 32, 592, 146}},  // no room right: left of it
+                                    {4, kR, RectF{260, 32, 780, 146}},            // neither: 4 inside R
+                                    {4, 164.0f, RectF{68, 32, 188, 146}}})        // L + 4 wins over R
+    EXPECT_EQ((drawPanel(index, kB, right), panel), rect) << index << " " << right;
+  EXPECT_EQ(std::tuple(drawPanel(3).textStrings(), drawPanel(3).count<FillRectOp>()),
+            std::tuple(Texts{"合计  现在", "0.0 B/s", "0.0 B/s", "进程", "读取", "写入", "占比",
+                             "（无进程级活动记录）"}, 0));  // zero speeds: not even a bar's background
+  chart.viewPan = 2;  // item 0 at x 64
+  set(0, 300, 100, {{u"b", 100, 100}, {u"a", 300, 100}, {u"idle", 0, 0}});  // stored order, largest second
+  const auto bars = drawPanel(0).all<FillRectOp>();  // per row a track, then its read and write parts
+  EXPECT_EQ(std::tuple(bars.size(), bars[1].rect, bars[5].rect),  // none for idle; the total splits 3 : 1
+            std::tuple(10, RectF{490, 47, 562, 55}, RectF{514, 89, 538, 97}));  // b: half of a's measure
+  EXPECT_EQ(drawPanel(0, kB, kR, {TextFormat::Mono}).textStrings(),
+            (Texts{"合计  -1.3s", "进程", "读取", "写入", "占比"}));  // a missing format skips only its texts
+  EXPECT_TRUE(drawPanel(5).ops.empty() && drawPanel(-1).ops.empty());  // outside the queue: nothing
 }
 
 }  // namespace

@@ -21,9 +21,7 @@ struct RefreshRig {
   ScriptedSystem sys;
   AppState state{sys};
   RecordingList list;
-
   explicit RefreshRig(std::uint64_t stepMs) { sys.stepMs = stepMs; }
-
   // A process reading and writing at steady speeds (bytes per second of the script's
   // clock) with one operation each way per step; its creation time is 1000 + pid.
   ScriptedProcess& add(std::uint32_t pid, std::u16string name, std::uint64_t readRate,
