@@ -14,8 +14,8 @@ QPointF pointOf(PointF p) { return QPointF(p.x, p.y); }
 QRectF rectOf(RectF r) { return QRectF(QPointF(r.left, r.top), QPointF(r.right, r.bottom)); }
 
 // The Windows families the core names, and what stands in for them here.
-QString familyOf(const TextFormatSpec& spec) {
-  if (std::u16string_view(spec.family) == u"Consolas") return QStringLiteral("DejaVu Sans Mono");
+QString familyOf(const TextFormatSpec& format) {
+  if (std::u16string_view(format.family) == u"Consolas") return QStringLiteral("DejaVu Sans Mono");
   return QStringLiteral("WenQuanYi Micro Hei");
 }
 
@@ -42,13 +42,13 @@ int verticalFlag(ParagraphAlign align) {
 ChartFonts makeChartFonts() {
   ChartFonts fonts;
   for (std::size_t i = 0; i < fonts.size(); ++i) {
-    const TextFormatSpec spec = textFormatSpec(static_cast<TextFormat>(i));
+    const TextFormatSpec format = textFormatSpec(static_cast<TextFormat>(i));
     QFont& font = fonts[i];
-    font.setFamily(familyOf(spec));
-    font.setStyleHint(std::u16string_view(spec.family) == u"Consolas" ? QFont::Monospace : QFont::SansSerif);
+    font.setFamily(familyOf(format));
+    font.setStyleHint(std::u16string_view(format.family) == u"Consolas" ? QFont::Monospace : QFont::SansSerif);
     // Sizes are device pixels: the program scales nothing.
-    font.setPixelSize(qRound(spec.size));
-    font.setWeight(static_cast<QFont::Weight>(spec.weight));
+    font.setPixelSize(qRound(format.size));
+    font.setWeight(static_cast<QFont::Weight>(format.weight));
   }
   return fonts;
 }
