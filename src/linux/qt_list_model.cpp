@@ -1,7 +1,6 @@
 #include "linux/qt_list_model.h"
 
 #include <algorithm>
-#include <array>
 #include <climits>
 #include <string>
 
@@ -10,32 +9,12 @@
 
 namespace tessivo {
 
-namespace {
-
-struct Column {
-  const char16_t* title;
-  int width;
-};
-
-constexpr std::array<Column, column::Count> kColumns{{
-    {u"进程", 180},
-    {u"PID", 70},
-    {u"读取字节", 130},
-    {u"写入字节", 130},
-    {u"读取次数", 110},
-    {u"写入次数", 110},
-    {u"读取速度", 120},
-    {u"写入速度", 120},
-    {u"映像路径", 450},
-}};
-
-}  // namespace
-
 QtListModel::QtListModel(const std::vector<ProcessRow>& rows, QObject* parent)
     : QAbstractTableModel(parent), rows_(rows) {}
 
 int QtListModel::columnWidth(int columnIndex) {
-  return columnIndex >= 0 && columnIndex < column::Count ? kColumns[static_cast<std::size_t>(columnIndex)].width : 0;
+  if (columnIndex < 0 || columnIndex >= column::Count) return 0;
+  return kColumnHeadings[static_cast<std::size_t>(columnIndex)].width;
 }
 
 int QtListModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : shown_; }
@@ -59,7 +38,7 @@ QVariant QtListModel::data(const QModelIndex& index, int role) const {
 
 QVariant QtListModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || section < 0 || section >= column::Count) return {};
-  if (role == Qt::DisplayRole) return QString::fromUtf16(kColumns[static_cast<std::size_t>(section)].title);
+  if (role == Qt::DisplayRole) return QString::fromUtf16(kColumnHeadings[static_cast<std::size_t>(section)].title);
   if (role == Qt::TextAlignmentRole) return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
   return {};
 }

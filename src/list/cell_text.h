@@ -1,6 +1,7 @@
 // The text of the list's cells: grouped decimals, KiB/s speeds, names and paths as stored.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -21,6 +22,23 @@ inline constexpr std::int32_t WriteRate = 7;
 inline constexpr std::int32_t ImagePath = 8;
 inline constexpr std::int32_t Count = 9;
 }  // namespace column
+
+// Each column's title and initial width in pixels, by index; every shell shows the same.
+struct ColumnHeading {
+  const char16_t* title;
+  int width;
+};
+inline constexpr std::array<ColumnHeading, column::Count> kColumnHeadings{{
+    {u"进程", 180},
+    {u"PID", 70},
+    {u"读取字节", 130},
+    {u"写入字节", 130},
+    {u"读取次数", 110},
+    {u"写入次数", 110},
+    {u"读取速度", 120},
+    {u"写入速度", 120},
+    {u"映像路径", 450},
+}};
 
 // Display text of one cell; a column outside 0..8 gives an empty string.
 std::u16string cellTextOf(const ProcessRow& row, std::int32_t columnIndex);
