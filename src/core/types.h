@@ -27,6 +27,9 @@ struct ProcessSample {
   // Creation time as the system reports it (100 ns units); 0 when unknown.
   // A known pid arriving with another non-zero creation time is a new process.
   std::uint64_t createTime = 0;
+  // Changes when the source sees another program behind the same process (an exec): the
+  // image path is then asked again. Sources that cannot tell leave it 0.
+  std::uint32_t imageGeneration = 0;
 };
 
 enum class CountMode : std::int32_t {

@@ -63,6 +63,7 @@ struct ProcSystem::Impl {
   std::vector<Entry> entries;  // by pid, ascending
   std::vector<Entry> nextEntries;
   std::vector<std::uint32_t> pids;
+  std::vector<ProcCounters> counters;  // index-aligned with the latest snapshot
   std::size_t kept = 0;
   std::size_t keepLimit = 0;
   std::uint64_t snapshots = 0;
@@ -168,7 +169,8 @@ struct ProcSystem::Impl {
   // someone else's: the process is then read as a new one, from its stat file, whose start
   // time tells which it is. Without a working io descriptor the comm file is read every
   // time, for the same reason.
-  bool sampleOne(Entry& entry, bool known, bool nameDue, ProcByteSource source, ProcessSample& sample) {
+  bool sampleOne(Entry& entry, bool known, bool nameDue, ProcByteSource source, ProcessSample& sample,
+                 ProcCounters& both) {
     bool fresh = !known;
     bool keptFailed = false;
     std::optional<ProcIo> io;
@@ -219,14 +221,13 @@ struct ProcSystem::Impl {
         entry.ioUnreadable = true;
       }
     }
-    const ProcIo counters = io.value_or(ProcIo{});
-    const bool disk = source == ProcByteSource::DiskOnly;
+    const ProcIo raw = io.value_or(ProcIo{});
+    both.allIo = IoCounters{raw.syscr, raw.syscw, 0, raw.rchar, raw.wchar, 0};
+    both.diskOnly = IoCounters{raw.syscr, raw.syscw, 0, raw.readBytes, raw.writeBytes, 0};
     sample.pid = entry.pid;
     sample.name.assign(entry.name);
     sample.createTime = entry.startTime;
-    sample.counters = IoCounters{counters.syscr, counters.syscw, 0,
-                                 disk ? counters.readBytes : counters.rchar,
-                                 disk ? counters.writeBytes : counters.wchar, 0};
+    sample.counters = source == ProcByteSource::DiskOnly ? both.diskOnly : both.allIo;
     return true;
   }
 
@@ -235,6 +236,7 @@ struct ProcSystem::Impl {
       for (Entry& entry : entries) drop(entry);
       entries.clear();
       out.clear();
+      counters.clear();
       return;
     }
     updateKeepLimit();
@@ -247,8 +249,9 @@ struct ProcSystem::Impl {
       Entry entry = known ? std::move(entries[old++]) : Entry{};
       entry.pid = pid;
       if (count == out.size()) out.emplace_back();
+      if (count == counters.size()) counters.emplace_back();
       const bool nameDue = (snapshots + pid) % kNameRefresh == 0;
-      if (sampleOne(entry, known, nameDue, source, out[count])) {
+      if (sampleOne(entry, known, nameDue, source, out[count], counters[count])) {
         ++count;
         nextEntries.push_back(std::move(entry));
       } else {
@@ -259,6 +262,7 @@ struct ProcSystem::Impl {
     std::swap(entries, nextEntries);
     nextEntries.clear();
     out.resize(count);
+    counters.resize(count);
     ++snapshots;
   }
 };
@@ -286,6 +290,8 @@ std::uint64_t ProcSystem::nowMs() {
   ::clock_gettime(CLOCK_MONOTONIC, &now);
   return static_cast<std::uint64_t>(now.tv_sec) * 1000 + static_cast<std::uint64_t>(now.tv_nsec) / 1'000'000;
 }
+
+const std::vector<ProcCounters>& ProcSystem::lastCounters() const { return impl_->counters; }
 
 std::size_t ProcSystem::keptDescriptors() const { return impl_->kept; }
 

@@ -20,6 +20,12 @@ enum class ProcByteSource : std::uint8_t {
   DiskOnly,  // read_bytes / write_bytes: what reached the storage layer
 };
 
+// Both byte sources of one process in one snapshot, with the same adjustments applied.
+struct ProcCounters {
+  IoCounters allIo;     // rchar / wchar bytes
+  IoCounters diskOnly;  // read_bytes / write_bytes bytes
+};
+
 class ProcSystem final : public ProcessSystem {
  public:
   // procRoot is "/proc" in the program; tests point it at a fixture tree.
@@ -34,6 +40,9 @@ class ProcSystem final : public ProcessSystem {
 
   void setByteSource(ProcByteSource source) { byteSource_ = source; }
   ProcByteSource byteSource() const { return byteSource_; }
+
+  // Both byte sources of the latest snapshot, index-aligned with it.
+  const std::vector<ProcCounters>& lastCounters() const;
 
   // Descriptors held open across snapshots (two per process at most).
   std::size_t keptDescriptors() const;
