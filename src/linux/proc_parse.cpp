@@ -32,17 +32,40 @@ std::optional<ProcStat> parseProcStat(std::string_view text) {
   if (open == std::string_view::npos || close == std::string_view::npos || close < open) return std::nullopt;
   ProcStat stat;
   stat.comm = text.substr(open + 1, close - open - 1);
-  // Fields from the state (field 3) on are separated by single spaces; starttime is field 22.
+  // Fields from the state (field 3) on are separated by single spaces; `at` is at the space
+  // before the field being passed.
   std::size_t at = close + 1;
-  for (int field = 3; field < 22; ++field) {
-    if (at >= text.size() || text[at] != ' ') return std::nullopt;
+  const auto field = [&]() { return parseDecimal(text.substr(at + 1)).value_or(0); };
+  for (int number = 3; number < 27; ++number) {
+    if (at >= text.size() || text[at] != ' ') return number > 22 ? std::optional(stat) : std::nullopt;
+    if (number == 4) stat.ppid = static_cast<std::uint32_t>(field());
+    if (number == 22) {
+      const auto start = parseDecimal(text.substr(at + 1));
+      if (!start) return std::nullopt;
+      stat.startTime = *start;
+    }
     at = text.find(' ', at + 1);
-    if (at == std::string_view::npos) return std::nullopt;
+    if (at == std::string_view::npos) return number >= 22 ? std::optional(stat) : std::nullopt;
+    if (number == 25) stat.startCode = field();
+    if (number == 26) stat.endCode = field();
   }
-  const auto start = parseDecimal(text.substr(at + 1));
-  if (!start) return std::nullopt;
-  stat.startTime = *start;
   return stat;
+}
+
+bool ignoresSignal(std::string_view status, int number) {
+  constexpr std::string_view kKey = "\nSigIgn:";
+  const std::size_t at = status.find(kKey);
+  if (at == std::string_view::npos || number < 1 || number > 64) return false;
+  std::string_view hex = status.substr(at + kKey.size());
+  while (!hex.empty() && (hex.front() == '\t' || hex.front() == ' ')) hex.remove_prefix(1);
+  std::uint64_t mask = 0;
+  for (std::size_t i = 0; i < hex.size() && i < 16; ++i) {
+    const char c = hex[i];
+    const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    if (digit < 0) break;
+    mask = mask << 4 | static_cast<std::uint64_t>(digit);
+  }
+  return (mask >> (number - 1) & 1u) != 0;
 }
 
 std::optional<ProcIo> parseProcIo(std::string_view text) {
@@ -106,6 +129,15 @@ void assignUtf8(std::string_view s, std::u16string& out) {
       out.push_back(static_cast<char16_t>(cp));
     }
     i += len;
+  }
+}
+
+void assignName(std::string_view utf8, std::u16string& out) {
+  assignUtf8(utf8, out);
+  for (char16_t& c : out) {
+    if (c < 0x20) c = static_cast<char16_t>(0x2400 + c);
+    else if (c == 0x7F) c = u'\u2421';
+    else if (c >= 0x80 && c < 0xA0) c = u'\uFFFD';
   }
 }
 

@@ -13,7 +13,12 @@ namespace tessivo {
 // The fields of /proc/<pid>/stat the snapshot uses.
 struct ProcStat {
   std::string_view comm;       // between the first "(" and the last ")"; a view into the text
+  std::uint32_t ppid = 0;       // field 4
   std::uint64_t startTime = 0;  // field 22: clock ticks since boot
+  // Fields 26 and 27, the program text's bounds: they move on an exec. 0 without a program
+  // (kernel threads, zombies) or when missing, 1 when the reader may not see them.
+  std::uint64_t startCode = 0;
+  std::uint64_t endCode = 0;
 };
 
 // The counters of /proc/<pid>/io; a line that is missing leaves its field 0.
@@ -38,12 +43,19 @@ std::uint32_t parsePidName(std::string_view name);
 // 22 fields. The name may hold spaces and parentheses: it ends at the last ")".
 std::optional<ProcStat> parseProcStat(std::string_view text);
 
+// Whether a /proc/<pid>/status text's SigIgn mask holds signal `number` (1-based).
+bool ignoresSignal(std::string_view status, int number);
+
 // Empty when not one known counter line is found (an empty read means the process is gone).
 std::optional<ProcIo> parseProcIo(std::string_view text);
 
 // Replaces out with the UTF-16 form of utf8 (malformed bytes become U+FFFD), reusing out's
 // storage, so a name that did not change costs no allocation.
 void assignUtf8(std::string_view utf8, std::u16string& out);
+
+// assignUtf8 for a process name, which is shown on one line: control characters become
+// their visible pictures (U+2400 + code, U+2421 for DEL), C1 controls U+FFFD.
+void assignName(std::string_view utf8, std::u16string& out);
 
 // An executable link's target without the " (deleted)" the kernel appends once the file
 // has been removed or replaced.

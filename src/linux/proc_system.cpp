@@ -2,12 +2,16 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
+#include <signal.h>
 #include <sys/resource.h>
+#include <sys/vfs.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -26,15 +30,19 @@ namespace {
 // Descriptors left to the rest of the program however many processes there are.
 constexpr std::size_t kReservedDescriptors = 128;
 
-// A known process's name is read again every this many snapshots (staggered by pid).
+// A known process's stat (name, parent, program bounds) is read again every this many
+// snapshots (staggered by pid): at the default 333 ms, an exec shows within 2.7 s.
 constexpr std::uint64_t kNameRefresh = 8;
+
+// How many vanished parents a vanished child's counters are passed up through.
+constexpr int kChainLimit = 8;
 
 // "<pid>/<leaf>", terminated, in a fixed buffer: no allocation per file.
 class PidPath {
  public:
   PidPath(std::uint32_t pid, std::string_view leaf) {
     char* end = std::to_chars(text_.data(), text_.data() + 10, pid).ptr;
-    *end++ = '/';
+    if (!leaf.empty()) *end++ = '/';
     std::memcpy(end, leaf.data(), leaf.size());
     end[leaf.size()] = '\0';
   }
@@ -44,34 +52,107 @@ class PidPath {
   std::array<char, 24> text_{};
 };
 
+std::uint64_t minus(std::uint64_t a, std::uint64_t b) { return a > b ? a - b : 0; }
+std::uint64_t plus(std::uint64_t a, std::uint64_t b) {
+  return b > std::numeric_limits<std::uint64_t>::max() - a ? std::numeric_limits<std::uint64_t>::max() : a + b;
+}
+
+template <typename F>
+ProcIo fieldwise(const ProcIo& a, const ProcIo& b, F f) {
+  return {f(a.rchar, b.rchar), f(a.wchar, b.wchar),         f(a.syscr, b.syscr),
+          f(a.syscw, b.syscw), f(a.readBytes, b.readBytes), f(a.writeBytes, b.writeBytes)};
+}
+ProcIo operator-(const ProcIo& a, const ProcIo& b) { return fieldwise(a, b, minus); }
+ProcIo operator+(const ProcIo& a, const ProcIo& b) { return fieldwise(a, b, plus); }
+ProcIo lesser(const ProcIo& a, const ProcIo& b) {
+  return fieldwise(a, b, [](std::uint64_t x, std::uint64_t y) { return std::min(x, y); });
+}
+bool isZero(const ProcIo& io) {
+  return (io.rchar | io.wchar | io.syscr | io.syscw | io.readBytes | io.writeBytes) == 0;
+}
+
+// The I/O this process did for monitoring: every source's reads of /proc, and what was
+// declared. A forked child starts with zero counters, so the totals belong to one pid.
+struct OwnIo {
+  std::atomic<pid_t> pid{0};
+  std::atomic<std::uint64_t> readBytes{0};
+  std::atomic<std::uint64_t> readCalls{0};
+  std::atomic<std::uint64_t> writeBytes{0};
+  std::atomic<std::uint64_t> writeCalls{0};
+
+  // The current pid, after forgetting a parent process's totals.
+  pid_t sync() {
+    const pid_t now = ::getpid();
+    if (pid.exchange(now, std::memory_order_relaxed) != now) {
+      for (auto* total : {&readBytes, &readCalls, &writeBytes, &writeCalls}) total->store(0, std::memory_order_relaxed);
+    }
+    return now;
+  }
+  ProcIo totals() const {
+    ProcIo io;
+    io.rchar = readBytes.load(std::memory_order_relaxed);
+    io.syscr = readCalls.load(std::memory_order_relaxed);
+    io.wchar = writeBytes.load(std::memory_order_relaxed);
+    io.syscw = writeCalls.load(std::memory_order_relaxed);
+    return io;
+  }
+};
+OwnIo ownIo;
+
+bool validCode(std::uint64_t address) { return address > 1; }
+
 }  // namespace
 
 struct ProcSystem::Impl {
   struct Entry {
     std::uint32_t pid = 0;
+    std::uint32_t ppid = 0;
     std::uint64_t startTime = 0;
+    std::uint64_t startCode = 0;
+    std::uint64_t endCode = 0;
+    std::uint32_t generation = 0;  // bumped on an exec
     std::u16string name;
-    ProcDescriptor comm;
+    ProcDescriptor stat;
     ProcDescriptor io;
     bool ioUnreadable = false;  // this process's counters cannot be read; not asked again
+    bool seen = false;          // `last` holds a previous snapshot's counters
+    ProcIo now;                 // this snapshot's counters, own monitoring reads off
+    ProcIo last;                // the previous snapshot's
+    ProcIo offset;              // reaped children's counters taken off, for the process's life
+    ProcIo reaped;              // this snapshot: what vanished children were last seen with
+  };
+  // A listed process that is gone, with what its parent may be credited with at its reap.
+  struct Gone {
+    std::uint32_t pid;
+    std::uint32_t ppid;
+    ProcIo counters;
+    friend bool operator<(const Gone& a, const Gone& b) { return a.pid < b.pid; }
   };
 
   explicit Impl(std::string root) : procRoot(std::move(root)) {}
 
   std::string procRoot;
   ProcDescriptor dir;
+  bool realProc = false;  // the kernel's /proc, where this process may be listed
+  std::uint32_t selfPid = 0;
   std::vector<Entry> entries;  // by pid, ascending
   std::vector<Entry> nextEntries;
   std::vector<std::uint32_t> pids;
+  std::vector<Gone> gone;
   std::vector<ProcCounters> counters;  // index-aligned with the latest snapshot
   std::size_t kept = 0;
   std::size_t keepLimit = 0;
   std::uint64_t snapshots = 0;
+  std::u16string nameScratch;
   alignas(8) std::array<char, 32 * 1024> dirBuffer{};
   std::array<char, 4096> text{};
 
   bool openRoot() {
-    if (!dir) dir = ProcDescriptor(::open(procRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir) {
+      dir = ProcDescriptor(::open(procRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+      struct statfs fs {};
+      realProc = dir && ::fstatfs(dir.get(), &fs) == 0 && fs.f_type == PROC_SUPER_MAGIC;
+    }
     return static_cast<bool>(dir);
   }
 
@@ -115,22 +196,35 @@ struct ProcSystem::Impl {
   }
 
   void drop(Entry& entry) {
-    release(entry.comm);
+    release(entry.stat);
     release(entry.io);
   }
 
-  // Bytes read into text from offset 0, or -errno.
+  // Bytes read into text from offset 0, or -errno. Every call counts as this process's
+  // own monitoring read, as the kernel counts it.
   ssize_t readAt(int fd) {
     for (;;) {
       const ssize_t n = ::pread(fd, text.data(), text.size() - 1, 0);
+      ownIo.readCalls.fetch_add(1, std::memory_order_relaxed);
+      if (n > 0) ownIo.readBytes.fetch_add(static_cast<std::uint64_t>(n), std::memory_order_relaxed);
       if (n >= 0) return n;
       if (errno != EINTR) return -errno;
     }
   }
 
-  // Opens <pid>/<leaf>: the descriptor, or -errno.
-  int openFile(std::uint32_t pid, std::string_view leaf) {
-    const int fd = ::openat(dir.get(), PidPath(pid, leaf).c_str(), O_RDONLY | O_CLOEXEC);
+  // The counters behind fd, this process's own monitoring I/O off when it is pid. The
+  // kernel's answer holds every read before this one, not this one.
+  std::optional<ProcIo> readIo(int fd, std::uint32_t pid) {
+    const bool self = realProc && pid == selfPid;
+    const ProcIo before = self ? ownIo.totals() : ProcIo{};
+    std::optional<ProcIo> io = parseProcIo(textOf(readAt(fd)));
+    if (io && self) *io = *io - before;
+    return io;
+  }
+
+  // Opens leaf under the directory fd (a process's, or /proc itself): the descriptor, or -errno.
+  int openFile(int at, const char* leaf, int flags = 0) {
+    const int fd = ::openat(at, leaf, O_RDONLY | O_CLOEXEC | flags);
     if (fd >= 0) return fd;
     const int error = errno;
     if (error == EMFILE || error == ENFILE) keepLimit = kept;  // keep no more this snapshot
@@ -145,93 +239,161 @@ struct ProcSystem::Impl {
     }
   }
 
-  // Reads <pid>/<leaf> through a new descriptor, which `slot` (when given) keeps while
-  // descriptors last. Bytes read, or -errno.
-  ssize_t readFresh(std::uint32_t pid, std::string_view leaf, ProcDescriptor* slot) {
-    const int opened = openFile(pid, leaf);
-    if (opened < 0) return opened;
-    ProcDescriptor fd(opened);
-    const ssize_t n = readAt(fd.get());
-    if (n > 0 && slot != nullptr) keepOrClose(std::move(fd), *slot);
-    return n;
-  }
-
   std::string_view textOf(ssize_t n) const { return {text.data(), n > 0 ? static_cast<std::size_t>(n) : 0}; }
 
-  bool descriptorsOut(ssize_t n) const { return n == -EMFILE || n == -ENFILE; }
+  static bool descriptorsOut(int error) { return error == -EMFILE || error == -ENFILE; }
 
-  // Fills `sample` for one listed process; false when it is not to be listed (it exited,
-  // or no descriptor was left to read it).
+  // Takes name, parent and program bounds from a stat read of the same process; a changed
+  // name or program means an exec (or a rename: the path is then merely asked again).
+  void takeStat(Entry& entry, const ProcStat& stat, bool sameProcess) {
+    assignName(stat.comm, nameScratch);
+    const bool otherProgram = validCode(stat.startCode) && validCode(entry.startCode) &&
+                              (stat.startCode != entry.startCode || stat.endCode != entry.endCode);
+    if (sameProcess && (otherProgram || nameScratch != entry.name)) ++entry.generation;
+    if (nameScratch != entry.name) entry.name.assign(nameScratch);
+    entry.ppid = stat.ppid;
+    entry.startCode = stat.startCode;
+    entry.endCode = stat.endCode;
+  }
+
+  // What a gone process leaves for its parent's reap.
+  void noteGone(const Entry& entry) {
+    if (entry.seen && !entry.ioUnreadable && entry.ppid != 0 && !isZero(entry.last))
+      gone.push_back(Gone{entry.pid, entry.ppid, entry.last});
+  }
+
+  enum class Outcome { Listed, Gone, Skipped };
+
+  // Fills entry.now and the name fields for one listed process.
   //
   // A known process costs one read per snapshot, its io file through a kept descriptor;
-  // its comm file (the name, which changes on exec) is read every kNameRefresh snapshots.
-  // A kept descriptor fails once its process is gone, even when the pid is already
-  // someone else's: the process is then read as a new one, from its stat file, whose start
-  // time tells which it is. Without a working io descriptor the comm file is read every
-  // time, for the same reason.
-  bool sampleOne(Entry& entry, bool known, bool nameDue, ProcByteSource source, ProcessSample& sample,
-                 ProcCounters& both) {
+  // its stat file (the name and program, which change on exec, and the parent, which changes
+  // when the parent goes) is read every kNameRefresh snapshots. A kept descriptor fails once
+  // its process is gone, even when the pid is already someone else's: the process is then
+  // read as a new one, its files opened under its own directory, so that they all belong to
+  // one process, and its start time tells which it is. Without a working io descriptor
+  // the stat file is read every time, for the same reason.
+  Outcome sampleOne(Entry& entry, bool known, bool nameDue) {
     bool fresh = !known;
-    bool keptFailed = false;
     std::optional<ProcIo> io;
     if (!fresh && entry.io) {
-      io = parseProcIo(textOf(readAt(entry.io.get())));
-      if (!io) keptFailed = true;
+      io = readIo(entry.io.get(), entry.pid);
+      if (!io) fresh = true;
     }
-    if (!keptFailed && !fresh && (nameDue || !io)) {
-      if (entry.comm) {
-        ssize_t n = readAt(entry.comm.get());
-        if (n > 0) {
-          if (text[static_cast<std::size_t>(n) - 1] == '\n') --n;
-          assignUtf8(textOf(n), entry.name);
-        } else {
-          keptFailed = true;
-        }
+    if (!fresh && !io && !entry.ioUnreadable) fresh = true;  // no io kept: open it under its directory
+    if (!fresh && (nameDue || !io)) {
+      const std::optional<ProcStat> stat =
+          entry.stat ? parseProcStat(textOf(readAt(entry.stat.get()))) : std::nullopt;
+      if (stat) {
+        takeStat(entry, *stat, true);
       } else {
-        fresh = true;  // nothing kept to ask: as a new process, at every snapshot
+        fresh = true;
       }
     }
-    if (fresh || keptFailed) {
-      const std::optional<ProcStat> stat = parseProcStat(textOf(readFresh(entry.pid, "stat", nullptr)));
-      if (!stat) return false;
-      if (keptFailed || !known || stat->startTime != entry.startTime) {
-        release(entry.comm);
-        release(entry.io);
-        io.reset();
-        entry.ioUnreadable = false;
-        entry.startTime = stat->startTime;
-      }
-      assignUtf8(stat->comm, entry.name);  // before text is reused
-      if (!entry.comm && kept < keepLimit) {
-        const int fd = openFile(entry.pid, "comm");
-        if (fd >= 0) keepOrClose(ProcDescriptor(fd), entry.comm);
-      }
+    if (!fresh) {
+      entry.now = io.value_or(ProcIo{});
+      return Outcome::Listed;
     }
 
-    if (!io && !entry.ioUnreadable) {
-      const ssize_t n = readFresh(entry.pid, "io", &entry.io);
+    const int opened = openFile(dir.get(), PidPath(entry.pid, "").c_str(), O_DIRECTORY);
+    if (opened < 0) return descriptorsOut(opened) ? Outcome::Skipped : Outcome::Gone;
+    const ProcDescriptor process(opened);
+    const int statFd = openFile(process.get(), "stat");
+    if (statFd < 0) return descriptorsOut(statFd) ? Outcome::Skipped : Outcome::Gone;
+    ProcDescriptor statFile(statFd);
+    const std::optional<ProcStat> stat = parseProcStat(textOf(readAt(statFile.get())));
+    if (!stat) return Outcome::Gone;
+    const bool same = known && stat->startTime == entry.startTime;
+    if (!same) {
+      if (known) noteGone(entry);  // the pid is another process's now
+      drop(entry);
+      const std::uint32_t pid = entry.pid;
+      entry = Entry{};
+      entry.pid = pid;
+      entry.startTime = stat->startTime;
+    }
+    takeStat(entry, *stat, same);
+    release(entry.stat);
+    keepOrClose(std::move(statFile), entry.stat);
+
+    if (same && io) {
+      // The kept io descriptor still works: only the stat one had to be opened again.
+    } else if (!entry.ioUnreadable) {
+      release(entry.io);
+      const int ioFd = openFile(process.get(), "io");
+      ProcDescriptor ioFile(ioFd >= 0 ? ioFd : -1);
       // Zeros now would read as a drop and then a burst: better absent for one snapshot.
-      if (descriptorsOut(n)) return false;
-      io = parseProcIo(textOf(n));
-      if (!io) {
-        // Gone since it was listed: not listed.
-        if ((n == -ENOENT || n == -ESRCH) && ::faccessat(dir.get(), PidPath(entry.pid, "").c_str(), F_OK, 0) != 0)
-          return false;
+      if (descriptorsOut(ioFd)) return Outcome::Skipped;
+      io = ioFd >= 0 ? readIo(ioFile.get(), entry.pid) : std::nullopt;
+      if (io) {
+        keepOrClose(std::move(ioFile), entry.io);
+      } else {
+        // Gone since it was listed: its directory empties.
+        if (::faccessat(process.get(), "stat", F_OK, 0) != 0) return Outcome::Gone;
         // Another user's process, or counters the kernel does not offer: listed with zeros.
         entry.ioUnreadable = true;
       }
     }
-    const ProcIo raw = io.value_or(ProcIo{});
-    both.allIo = IoCounters{raw.syscr, raw.syscw, 0, raw.rchar, raw.wchar, 0};
-    both.diskOnly = IoCounters{raw.syscr, raw.syscw, 0, raw.readBytes, raw.writeBytes, 0};
-    sample.pid = entry.pid;
-    sample.name.assign(entry.name);
-    sample.createTime = entry.startTime;
-    sample.counters = source == ProcByteSource::DiskOnly ? both.diskOnly : both.allIo;
-    return true;
+    entry.now = io.value_or(ProcIo{});
+    return Outcome::Listed;
+  }
+
+  Entry* findNext(std::uint32_t pid) {
+    const auto at = std::lower_bound(nextEntries.begin(), nextEntries.end(), pid,
+                                     [](const Entry& e, std::uint32_t p) { return e.pid < p; });
+    return at != nextEntries.end() && at->pid == pid ? &*at : nullptr;
+  }
+  const Gone* findGone(std::uint32_t pid) const {
+    const auto at = std::lower_bound(gone.begin(), gone.end(), Gone{pid, 0, {}});
+    return at != gone.end() && at->pid == pid ? &*at : nullptr;
+  }
+
+  // Whether the process ignores SIGCHLD, so that the kernel reaps its children without
+  // adding their counters to its own.
+  bool reapsSilently(std::uint32_t pid) {
+    const int fd = openFile(dir.get(), PidPath(pid, "status").c_str());
+    if (fd < 0) return false;
+    const ProcDescriptor status(fd);
+    return ignoresSignal(textOf(readAt(status.get())), SIGCHLD);
+  }
+
+  // The counters of the processes that went this snapshot reappear in their parents' at the
+  // reap (the kernel adds them when the parent waits; its listing drops the child then):
+  // they are taken off the parents' counters, at most by what each parent grew, since a
+  // parent that ignores SIGCHLD gets nothing, and for good. A child whose parent went too
+  // passes up its counters with its parent's. Children of a parent that went are re-parented
+  // by now: their parent is read again.
+  void settleGone() {
+    std::sort(gone.begin(), gone.end());
+    for (const Gone& child : gone) {
+      std::uint32_t parent = child.ppid;
+      for (int hop = 0; hop < kChainLimit; ++hop) {
+        const Gone* up = findGone(parent);
+        if (up == nullptr) break;
+        parent = up->ppid;
+      }
+      Entry* entry = findNext(parent);
+      if (entry != nullptr && entry->seen) entry->reaped = entry->reaped + child.counters;
+    }
+    for (Entry& entry : nextEntries) {
+      if (!isZero(entry.reaped) && !reapsSilently(entry.pid)) {
+        // Read again: the reap is certain to show now, whatever the order of the reads.
+        std::optional<ProcIo> io;
+        if (entry.io) io = readIo(entry.io.get(), entry.pid);
+        if (io) entry.now = *io;
+        entry.offset = entry.offset + lesser(entry.reaped, entry.now - entry.last);
+      }
+      entry.reaped = ProcIo{};
+      if (findGone(entry.ppid) != nullptr && entry.stat) {
+        const std::optional<ProcStat> stat = parseProcStat(textOf(readAt(entry.stat.get())));
+        if (stat) entry.ppid = stat->ppid;
+      }
+    }
+    gone.clear();
   }
 
   void snapshot(ProcByteSource source, std::vector<ProcessSample>& out) {
+    selfPid = static_cast<std::uint32_t>(ownIo.sync());
     if (!listPids()) {
       for (Entry& entry : entries) drop(entry);
       entries.clear();
@@ -241,28 +403,49 @@ struct ProcSystem::Impl {
     }
     updateKeepLimit();
     nextEntries.clear();
-    std::size_t count = 0;
+    gone.clear();
     std::size_t old = 0;
+    const auto leave = [&](Entry& entry) {
+      noteGone(entry);
+      drop(entry);
+    };
     for (const std::uint32_t pid : pids) {
-      while (old < entries.size() && entries[old].pid < pid) drop(entries[old++]);
+      while (old < entries.size() && entries[old].pid < pid) leave(entries[old++]);
       const bool known = old < entries.size() && entries[old].pid == pid;
       Entry entry = known ? std::move(entries[old++]) : Entry{};
       entry.pid = pid;
-      if (count == out.size()) out.emplace_back();
-      if (count == counters.size()) counters.emplace_back();
       const bool nameDue = (snapshots + pid) % kNameRefresh == 0;
-      if (sampleOne(entry, known, nameDue, source, out[count], counters[count])) {
-        ++count;
+      const Outcome outcome = sampleOne(entry, known, nameDue);
+      if (outcome == Outcome::Listed) {
         nextEntries.push_back(std::move(entry));
+      } else if (outcome == Outcome::Gone && known) {
+        leave(entry);
       } else {
         drop(entry);
       }
     }
-    while (old < entries.size()) drop(entries[old++]);
+    while (old < entries.size()) leave(entries[old++]);
+    if (!gone.empty()) settleGone();
+
+    out.resize(nextEntries.size());
+    counters.resize(nextEntries.size());
+    for (std::size_t i = 0; i < nextEntries.size(); ++i) {
+      Entry& entry = nextEntries[i];
+      const ProcIo io = entry.now - entry.offset;
+      ProcCounters& both = counters[i];
+      both.allIo = IoCounters{io.syscr, io.syscw, 0, io.rchar, io.wchar, 0};
+      both.diskOnly = IoCounters{io.syscr, io.syscw, 0, io.readBytes, io.writeBytes, 0};
+      ProcessSample& sample = out[i];
+      sample.pid = entry.pid;
+      sample.name.assign(entry.name);
+      sample.createTime = entry.startTime;
+      sample.imageGeneration = entry.generation;
+      sample.counters = source == ProcByteSource::DiskOnly ? both.diskOnly : both.allIo;
+      entry.last = entry.now;
+      entry.seen = true;
+    }
     std::swap(entries, nextEntries);
     nextEntries.clear();
-    out.resize(count);
-    counters.resize(count);
     ++snapshots;
   }
 };
@@ -292,6 +475,15 @@ std::uint64_t ProcSystem::nowMs() {
 }
 
 const std::vector<ProcCounters>& ProcSystem::lastCounters() const { return impl_->counters; }
+
+void ProcSystem::discountOwnIo(std::uint64_t readBytes, std::uint64_t readCalls, std::uint64_t writeBytes,
+                               std::uint64_t writeCalls) {
+  ownIo.sync();
+  ownIo.readBytes.fetch_add(readBytes, std::memory_order_relaxed);
+  ownIo.readCalls.fetch_add(readCalls, std::memory_order_relaxed);
+  ownIo.writeBytes.fetch_add(writeBytes, std::memory_order_relaxed);
+  ownIo.writeCalls.fetch_add(writeCalls, std::memory_order_relaxed);
+}
 
 std::size_t ProcSystem::keptDescriptors() const { return impl_->kept; }
 

@@ -1,6 +1,11 @@
-// The Linux process source: /proc/<pid>/io for counters and /proc/<pid>/stat and comm for
-// the name and start time in snapshots, readlink /proc/<pid>/exe for image paths,
-// CLOCK_MONOTONIC for the clock. Counters are the process's whole thread group's.
+// The Linux process source: /proc/<pid>/io for counters and /proc/<pid>/stat for the name,
+// parent and start time in snapshots, readlink /proc/<pid>/exe for image paths,
+// CLOCK_MONOTONIC for the clock. Counters are the process's whole thread group's, with two
+// adjustments so that every byte is counted once:
+// - this process's own reads of /proc (and what discountOwnIo declares) are taken off its
+//   own counters;
+// - the kernel adds a reaped child's whole counters to its parent's; what a listed child
+//   was last seen with is taken off its parent's when it goes.
 // Switching the byte source changes what the counters mean: the tracker wants a clear then.
 #pragma once
 
@@ -41,8 +46,15 @@ class ProcSystem final : public ProcessSystem {
   void setByteSource(ProcByteSource source) { byteSource_ = source; }
   ProcByteSource byteSource() const { return byteSource_; }
 
-  // Both byte sources of the latest snapshot, index-aligned with it.
+  // Both byte sources of the latest snapshot, index-aligned with it, adjusted as the
+  // snapshot is.
   const std::vector<ProcCounters>& lastCounters() const;
+
+  // Declares I/O this process did for monitoring (serving its clients, say), to be taken off
+  // its own counters in later snapshots like the source's own reads. Declare it once done.
+  // Process-wide and thread-safe: every source of the process takes it off.
+  void discountOwnIo(std::uint64_t readBytes, std::uint64_t readCalls, std::uint64_t writeBytes,
+                     std::uint64_t writeCalls);
 
   // Descriptors held open across snapshots (two per process at most).
   std::size_t keptDescriptors() const;

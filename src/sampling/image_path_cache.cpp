@@ -28,13 +28,26 @@ void ImagePathCache::retainOnly(std::span<const std::uint32_t> livePids) {
     if (i > 0 && sorted[i] == sorted[i - 1]) continue;
     liveCached += paths.count(sorted[i]);
   }
-  if (liveCached == paths.size()) return;
-  for (auto it = paths.begin(); it != paths.end();) {
-    if (std::binary_search(sorted.begin(), sorted.end(), it->first)) {
-      ++it;
-    } else {
-      it = paths.erase(it);
+  const auto prune = [&sorted](auto& map) {
+    for (auto it = map.begin(); it != map.end();) {
+      if (std::binary_search(sorted.begin(), sorted.end(), it->first)) {
+        ++it;
+      } else {
+        it = map.erase(it);
+      }
     }
+  };
+  if (liveCached != paths.size()) prune(paths);
+  if (!generations.empty()) prune(generations);
+}
+
+void ImagePathCache::followGenerations(std::span<const ProcessSample> samples) {
+  for (const ProcessSample& sample : samples) {
+    if (sample.imageGeneration == 0) continue;  // as first seen: nothing to compare
+    auto [at, added] = generations.try_emplace(sample.pid, sample.imageGeneration);
+    if (!added && at->second == sample.imageGeneration) continue;
+    at->second = sample.imageGeneration;
+    paths.erase(sample.pid);
   }
 }
 

@@ -77,6 +77,8 @@ void RefreshTick::run(AppState& state) {
   state.imagePaths.retainOnly(scratch.livePids);
   // A reused identifier names another executable now; ask for its path again.
   for (const std::uint32_t pid : scratch.reusedPids) state.imagePaths.forget(pid);
+  // The same process running another program (an exec): its path too.
+  state.imagePaths.followGenerations(scratch.samples);
 
   state.chart.recordSample(totalRead, totalWrite, buildTopList(scratch.activities, scratch));
 

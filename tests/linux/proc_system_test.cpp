@@ -1,6 +1,8 @@
 #include "linux/proc_system.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -10,6 +12,7 @@
 #include <array>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 
 #include "core/text.h"
@@ -27,6 +30,11 @@ TEST(ProcParse, PidNamesNamesAndLinks) {
   for (std::string_view other : {"", "0", "01", "4294967296", "12a", "self"}) EXPECT_EQ(parsePidName(other), 0u) << other;
   EXPECT_FALSE(parseProcStat("12 (short) S 1 2 3").has_value());  // cut before the start time
   EXPECT_FALSE(parseProcIo("cancelled_write_bytes: 4\nnoise").has_value());
+  const auto stat = parseProcStat("9 (a) b) S 77 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 42 0 0 0 4096 8192 0");
+  EXPECT_EQ(std::tuple(stat->ppid, stat->startTime, stat->startCode, stat->endCode), std::tuple(77u, 42u, 4096u, 8192u));
+  EXPECT_EQ(parseProcStat("9 (a) S 77 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 42")->startCode, 0u);
+  for (auto [mask, ignored] : {std::pair{"0000000000010000", true}, {"0000000000000000", false}, {"fffffffffffeffff", false}})
+    EXPECT_EQ(ignoresSignal(std::string("Name:\tx\nSigIgn:\t") + mask + "\nSigCgt:\tffffffffffffffff\n", 17), ignored);
 
   std::u16string name = u"a previous, longer name";
   const char16_t* storage = name.data();
@@ -35,6 +43,8 @@ TEST(ProcParse, PidNamesNamesAndLinks) {
   EXPECT_EQ(name.data(), storage);  // reused, not reallocated
   assignUtf8("a\xFF" "b\xE4\xB8" "c\xC0\xAF", name);  // stray, cut short, overlong
   EXPECT_EQ(name, u"a\uFFFDb\uFFFD\uFFFDc\uFFFD");
+  assignName("a\nb\x7F\xC2\x85\t", name);  // shown on one line
+  EXPECT_EQ(name, u"a\u240Ab\u2421\uFFFD\u2409");
 
   EXPECT_EQ(withoutDeletedSuffix("/usr/bin/app (deleted)"), "/usr/bin/app");
   EXPECT_EQ(withoutDeletedSuffix(" (deleted)"), " (deleted)");
@@ -53,11 +63,14 @@ struct ProcTree : ::testing::Test {
   void TearDown() override { fs::remove_all(root); }
 
   // Counters rchar .. write_bytes are ioBase + 1 .. ioBase + 6.
-  void process(std::uint32_t pid, std::string_view comm, std::uint64_t startTime, std::uint64_t ioBase) {
+  // The program's text starts at `code`.
+  void process(std::uint32_t pid, std::string_view comm, std::uint64_t startTime, std::uint64_t ioBase,
+               std::uint64_t code = 4096) {
     const fs::path dir = root / std::to_string(pid);
     fs::create_directories(dir);
     std::string stat = std::to_string(pid) + " (" + std::string(comm) + ") S";
-    for (int field = 4; field <= 52; ++field) stat.append(" ").append(std::to_string(field == 22 ? startTime : 0));
+    for (int field = 4; field <= 52; ++field)
+      stat.append(" ").append(std::to_string(field == 22 ? startTime : field == 26 || field == 27 ? code : 0));
     writeFile(dir / "stat", stat + "\n");
     writeFile(dir / "comm", std::string(comm) + "\n");
     std::string io;
@@ -111,7 +124,7 @@ TEST_F(ProcTree, ListsProcessesByPidWithTheirCounters) {
                                         "30 a) S (b 18446744073709551615 1003 1004 1001 1002"};
   EXPECT_EQ(snapshot(system), all);
   EXPECT_EQ(snapshot(system), all);         // the same through kept descriptors
-  EXPECT_EQ(system.keptDescriptors(), 6u);  // four comm files, two io files
+  EXPECT_EQ(system.keptDescriptors(), 6u);  // four stat files, two io files
   system.setByteSource(ProcByteSource::DiskOnly);
   EXPECT_EQ(snapshot(system), (std::vector<std::string>{all[0], all[1], "11 x 2 0 0 0 9",
                                                         "30 a) S (b 18446744073709551615 1003 1004 1005 1006"}));
@@ -137,11 +150,19 @@ TEST_F(ProcTree, ExitedReusedAndRenamedProcesses) {
   exitProcess(6);
   exitProcess(5);
   process(5, "second", 900, 5000);  // the pid taken by a new process
-  writeFile(root / "8" / "comm", "make\n");  // an exec: same process, a new name soon
+  process(8, "make", 102, 0);  // an exec: same process, a new name soon
   EXPECT_EQ(snapshot(system), (std::vector<std::string>{"5 second 900 5003 5004 5001 5002", "8 sh 102 3 4 1 2"}));
   EXPECT_EQ(system.keptDescriptors(), 4u);
-  for (int i = 0; i < 7; ++i) snapshot(system);
+  std::vector<ProcessSample> out;
+  std::vector<std::uint32_t> generations;  // of pid 8, at each snapshot
+  for (int i = 0; i < 24; ++i) {
+    if (i == 8) process(8, "make", 102, 0, 8192);  // an exec of a program of the same name
+    system.readSnapshot(out);
+    generations.push_back(out[1].imageGeneration);
+  }
   EXPECT_EQ(snapshot(system)[1], "8 make 102 3 4 1 2");
+  EXPECT_EQ(std::count(generations.begin(), generations.end(), 1u), 8);  // bumped once per exec, counts kept
+  EXPECT_EQ(std::tuple(generations.back(), out[0].imageGeneration), std::tuple(2u, 0u));
 }
 
 // Sets the soft descriptor limit for a while and puts the old one back.
@@ -233,18 +254,108 @@ TEST(ProcSystemLive, ListsOtherUsersProcessesWithoutCounters) {
     ::prctl(PR_SET_DUMPABLE, 1);  // as a process started by that user would be: its files its own
     ProcSystem system;
     std::vector<ProcessSample> samples;
+    std::array<char, 100> bytes{};
+    const int zero = ::open("/dev/zero", O_RDONLY);
+    system.readSnapshot(samples);  // its reads are not its own counters, this one is
+    if (::read(zero, bytes.data(), bytes.size()) != 100) ::_exit(14);
     system.readSnapshot(samples);
     int status = 11;
     for (const ProcessSample& s : samples) {
       if (s.pid == parent && (s.name != u"proc_tests" || s.counters != IoCounters{})) ::_exit(12);
       if (s.pid == parent) status -= 11;
-      if (s.pid == static_cast<std::uint32_t>(::getpid()) && s.counters.readBytes == 0) ::_exit(13);
+      if (s.pid == static_cast<std::uint32_t>(::getpid()) && s.counters != IoCounters{1, 0, 0, 100, 0, 0}) ::_exit(13);
     }
     ::_exit(status);
   }
   int status = -1;
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   EXPECT_EQ(status, 0) << "10: no user change, 11: parent not listed, 12: parent with counters, 13: own missing";
+}
+
+// A forked child running `body`, killed and reaped with its holder unless it was reaped.
+struct Child {
+  pid_t pid = ::fork();
+  template <typename F>
+  explicit Child(F body) {
+    if (pid == 0) {
+      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+      ::_exit(body());
+    }
+  }
+  ~Child() {
+    if (pid > 0 && ::kill(pid, SIGKILL) == 0) ::waitpid(pid, nullptr, 0);
+  }
+};
+
+// One byte through a pipe: a child's signal that it is where it should be, or a gate it waits at.
+struct Pipe {
+  int fd[2] = {-1, -1};
+  Pipe() { EXPECT_EQ(::pipe(fd), 0); }
+  ~Pipe() { ::close(fd[0]), ::close(fd[1]); }
+  char wait() const {
+    char byte = 0;
+    return ::read(fd[0], &byte, 1) == 1 ? byte : '\0';
+  }
+  void post() const { EXPECT_EQ(::write(fd[1], "x", 1), 1); }
+};
+
+// The real /proc with 300 more (idle) processes: the source's own reads are off this
+// process's counters, a real read and declared I/O are not; a writer of 3 MiB under a
+// parent that only waits, itself under one that only waits, counts once.
+TEST(ProcSystemLive, CountsEveryByteOnce) {
+  std::vector<std::unique_ptr<Child>> idle;
+  for (int i = 0; i < 300; ++i) idle.push_back(std::make_unique<Child>([] { return ::pause(); }));
+  Pipe ready, gate;
+  const auto self = static_cast<std::uint32_t>(::getpid());
+  Child top([&] {
+    Child middle([&] {
+      Child writer([&] {
+        std::FILE* file = std::tmpfile();
+        static const std::array<char, 64 * 1024> block{};
+        for (int i = 0; i < 48; ++i) ::write(::fileno(file), block.data(), block.size());
+        ready.post();
+        return gate.wait();
+      });
+      ::waitpid(writer.pid, nullptr, 0);
+      ready.post();
+      return gate.wait();
+    });
+    ::waitpid(middle.pid, nullptr, 0);
+    ready.post();
+    return gate.wait();
+  });
+  ProcSystem system;
+  std::vector<ProcessSample> samples;
+  std::map<std::uint32_t, IoCounters> last;  // of every process of this test, as last listed
+  const auto take = [&] {
+    system.readSnapshot(samples);
+    const std::vector<ProcCounters>& both = system.lastCounters();
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+      EXPECT_EQ(samples[i].counters, both[i].allIo);
+      const bool family = samples[i].pid >= static_cast<std::uint32_t>(top.pid) && samples[i].name == u"proc_tests";
+      if (samples[i].pid == self || family) last[samples[i].pid] = both[i].allIo;
+    }
+    return last[self];
+  };
+  const IoCounters before = take();
+  ready.wait();
+  IoCounters own = take();
+  EXPECT_EQ(std::tuple(own.readOps - before.readOps, own.readBytes - before.readBytes), std::tuple(1, 1));
+  EXPECT_EQ(std::tuple(samples.size() > 300, last.size()), std::tuple(true, 4));
+  std::FILE* file = std::tmpfile();
+  ASSERT_EQ(::write(::fileno(file), "abc", 3), 3);
+  system.discountOwnIo(0, 0, 3, 1);
+  EXPECT_EQ(take(), (IoCounters{own.readOps, own.writeOps, 0, own.readBytes, own.writeBytes, 0}));
+  std::fclose(file);
+  for (int step = 0; step < 3; ++step) {  // the writer's parent reaps it, then the top one its child, then this test
+    gate.post();
+    step < 2 ? (void)ready.wait() : (void)::waitpid(std::exchange(top.pid, -1), nullptr, 0);
+    take();
+  }
+  std::uint64_t written = 0;
+  for (const auto& [pid, counters] : last) written += pid == self ? counters.writeBytes - own.writeBytes : counters.writeBytes;
+  EXPECT_EQ(written, (3u << 20) + 6);  // and one byte each to signal, one each through the gate
+  EXPECT_EQ(last[self].writeOps, own.writeOps + 3);
 }
 
 }  // namespace
