@@ -238,6 +238,17 @@ TEST_F(Rows, PathCacheKeepsOnlyLiveIdentifiers) {
       if (cache.contains(pid)) now.push_back(pid);
     EXPECT_EQ(std::tuple(now, cache.size()), std::tuple(kept, kept.size()));
   }
+  // An exec shows as another image generation of the same pid: its path is asked again, once.
+  const std::uint64_t asked = sys.imagePathCalls;
+  for (std::uint32_t generation : {0u, 0u, 1u, 1u, 3u, 3u}) {
+    cache.pathOf(8, sys);
+    cache.followGenerations(std::vector<ProcessSample>{{8, u"a", {}, 0, generation}});
+  }
+  cache.forget(8);  // the pid reused: its next process's generations are its own
+  cache.pathOf(8, sys);
+  cache.followGenerations(std::vector<ProcessSample>{{8, u"a", {}, 0, 3}});
+  cache.pathOf(8, sys);
+  EXPECT_EQ(std::tuple(sys.imagePathCalls - asked, cache.contains(8)), std::tuple(5, true));
 }
 
 }  // namespace
