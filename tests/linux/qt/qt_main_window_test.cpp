@@ -189,7 +189,8 @@ TEST(TessivoProgram, ShowsItsWindowAndClosesWithZeroOnSigterm) {
 // not there) it says so in one line and exits with 1.
 TEST(TessivoProgram, AnswersItsOptionsWithoutADisplayAndSaysInOneLineThatThereIsNone) {
   for (auto [args, display, code, out, err] :
-       {std::tuple{QStringList{"--help"}, "", 0, "Usage: tessivo", ""}, {QStringList{"--version"}, "", 0, "tessivo ", ""},
+       {std::tuple{QStringList{"--help"}, "", 0, "Usage: tessivo", ""},
+        {QStringList{"--version"}, "", 0, "tessivo ", ""},
         {QStringList{"--frobnicate"}, "", 2, "", "tessivo: unknown option '--frobnicate'\nUsage: tessivo"},
         {QStringList{}, "", 1, "", "tessivo: "}, {QStringList{}, ":4242", 1, "", "tessivo: "}}) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
