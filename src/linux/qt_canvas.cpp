@@ -1,7 +1,9 @@
 #include "linux/qt_canvas.h"
 
 #include <QtGui/QPen>
+#include <QtGui/QTextOption>
 
+#include <algorithm>
 #include <cstddef>
 
 namespace tessivo {
@@ -19,22 +21,13 @@ QString familyOf(const TextFormatSpec& format) {
   return QStringLiteral("WenQuanYi Micro Hei");
 }
 
-int horizontalFlag(TextAlign align) {
+Qt::Alignment horizontalFlag(TextAlign align) {
   switch (align) {
     case TextAlign::Leading: return Qt::AlignLeft;
     case TextAlign::Trailing: return Qt::AlignRight;
     case TextAlign::Center: return Qt::AlignHCenter;
   }
   return Qt::AlignLeft;
-}
-
-int verticalFlag(ParagraphAlign align) {
-  switch (align) {
-    case ParagraphAlign::Near: return Qt::AlignTop;
-    case ParagraphAlign::Far: return Qt::AlignBottom;
-    case ParagraphAlign::Center: return Qt::AlignVCenter;
-  }
-  return Qt::AlignTop;
 }
 
 }  // namespace
@@ -122,14 +115,30 @@ bool QtCanvas::hasFormat(TextFormat format) const {
 void QtCanvas::text(std::u16string_view text, TextFormat format, TextAlign align, ParagraphAlign paragraph,
                     RectF rect, Brush brush) {
   if (!hasFormat(format)) return;
-  painter_.setFont(fonts_[static_cast<std::size_t>(format)]);
+  // Laid out as DirectWrite lays out the Windows chart's texts, which its rectangles are made
+  // for: wrapped at spaces to the rectangle's width, a word wider than that broken where it
+  // must, each line aligned as asked and the block placed by the paragraph alignment. Not
+  // clipped: a block taller than its box runs over it evenly, as there.
+  const qreal width = std::max(0.0f, rect.right - rect.left);
+  QTextOption option(horizontalFlag(align));
+  option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+  layout_.setText(QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())));
+  layout_.setFont(fonts_[static_cast<std::size_t>(format)]);
+  layout_.setTextOption(option);
+  qreal height = 0;
+  layout_.beginLayout();
+  for (QTextLine line = layout_.createLine(); line.isValid(); line = layout_.createLine()) {
+    line.setLineWidth(width);
+    line.setPosition(QPointF(0, height));
+    height += line.height();
+  }
+  layout_.endLayout();
+  const qreal free = rect.bottom - rect.top - height;
+  const qreal top = rect.top + (paragraph == ParagraphAlign::Near  ? 0.0
+                                : paragraph == ParagraphAlign::Far ? free
+                                                                   : free / 2);
   painter_.setPen(colourOf(brush));
-  // Not clipped to the layout box, as DirectWrite draws it. Not wrapped either: the fonts
-  // standing in here are a little wider, and an axis label broken in two reads worse than
-  // one a few pixels past its box.
-  const int flags = horizontalFlag(align) | verticalFlag(paragraph) | Qt::TextDontClip;
-  painter_.drawText(rectOf(rect), flags,
-                    QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())));
+  layout_.draw(&painter_, QPointF(rect.left, top));
 }
 
 }  // namespace tessivo

@@ -5,6 +5,7 @@
 #include <QtGui/QFont>
 #include <QtGui/QPainter>
 #include <QtGui/QPolygonF>
+#include <QtGui/QTextLayout>
 
 #include <array>
 
@@ -42,6 +43,7 @@ class QtCanvas final : public Canvas {
   QPainter& painter_;
   const ChartFonts& fonts_;
   QPolygonF points_;  // reused by every path of the frame
+  QTextLayout layout_;  // and by every text
 };
 
 }  // namespace tessivo

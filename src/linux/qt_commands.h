@@ -20,7 +20,7 @@ inline constexpr char16_t kLinuxAboutText[] =
     u"Tessivo\n刷新间隔：333 毫秒\n数据来源：/proc/<pid>/stat 与 /proc/<pid>/io。";
 
 inline constexpr char16_t kNotRootNotice[] =
-    u"非 root 运行：其他用户的进程显示为零计数，以 root 运行可查看全部。";
+    u"非 root 运行：其他用户的进程显示为零计数，且其映像路径不可见而按名称分组；以 root 运行可查看全部。";
 
 // The byte source a command id selects, if it is one of the source commands.
 std::optional<ProcByteSource> byteSourceOf(std::int32_t commandId);

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "app/menu_model.h"
 #include "app/shell_layout.h"
 #include "support/refresh_rig.h"
@@ -45,6 +47,23 @@ TEST(Commands, ClearAllEmptiesTheListAndTheCountersButKeepsTheChartHistory) {
             std::tuple(0, std::vector<std::string>{"count 0"}, 2, 2));  // no repaint, no refresh
   rig.state.listView = nullptr;  // without a list control there is nothing to tell
   EXPECT_TRUE(runCommand(rig.state, command::ClearAll).handled);
+}
+
+// By their texts, as the user picks them: the mode, the one mark, and the counts since start or since now.
+TEST(Commands, EachCountingModeItemSetsItsOwnModeMarksOnlyItAndRecounts) {
+  testing::RefreshRig rig(1000);
+  rig.add(10, u"a", 3000).counters.readBytes = 50'000;  // read before the monitor started
+  rig.tick(2);
+  const std::vector<MenuItem> program = buildMenuBar().at(0).children;
+  for (auto [text, cumulative] : {std::pair{u"计数模式：系统累计", true}, {u"计数模式：本次增量", false}}) {
+    const auto item = std::ranges::find(program, std::u16string(text), &MenuItem::text);
+    ASSERT_NE(item, program.end());
+    const CommandEffect e = runCommand(rig.state, item->id);
+    EXPECT_EQ(std::tuple(rig.state.tracker.countMode == CountMode::SystemCumulative, e.checks.size(),
+                         rig.state.rows.at(0).counters.readBytes > 50'000),
+              std::tuple(cumulative, 2u, cumulative));
+    for (auto [id, checked] : e.checks) EXPECT_EQ(checked, id == item->id) << id;
+  }
 }
 
 TEST(ShellLayout, AClientAreaLowerThanTheChartLeavesTheListNoHeight) {

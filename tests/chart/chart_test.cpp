@@ -9,6 +9,7 @@
 #include "chart/speed_chart.h"
 #include "core/text.h"
 #include "support/recording_canvas.h"
+#include "support/refresh_rig.h"
 
 namespace tessivo {
 namespace {
@@ -267,6 +268,22 @@ TEST_F(Frame, SharePanelListsTotalsAndContributorsBesideTheCursorWithinTheHeight
   EXPECT_EQ(drawPanel(0, kB, kR, {TextFormat::Mono}).textStrings(),
             (Texts{"合计  -1.3s", "进程", "读取", "写入", "占比"}));  // a missing format skips only its texts
   EXPECT_TRUE(drawPanel(5).ops.empty() && drawPanel(-1).ops.empty());  // outside the queue: nothing
+}
+
+// The panel's per-name sums, refresh after refresh at steady speeds: each refresh sums afresh.
+TEST(SharePanel, EveryRefreshSumsItsNamesFromZero) {
+  RefreshRig rig(4000);
+  rig.add(1, u"cc", 1000), rig.add(2, u"cc", 500, 250), rig.add(3, u"dd", 0, 2000);
+  rig.tick(4);
+  const SpeedChart& chart = rig.state.chart;
+  ASSERT_EQ(chart.liveSamples.size(), 4u);
+  for (std::size_t i = 1; i < chart.liveSamples.size(); ++i) {
+    Texts sums;
+    for (const Contributor& c : chart.liveSamples[i].contributors)
+      sums.push_back(toUtf8(chart.contributorName(c)) + "=" + std::to_string(c.readRate) + "/" +
+                     std::to_string(c.writeRate));
+    EXPECT_EQ(sums, (Texts{"dd=0/2000", "cc=1500/250"})) << i;
+  }
 }
 
 }  // namespace

@@ -80,6 +80,8 @@ TEST(RowOrder, TextColumnsFoldOnlyAsciiAndEqualKeysAreAToZ) {
   // The unnamed row ties with one really named （未知）; the empty name wins the tie.
   EXPECT_EQ(sorted(rows, 0, true), (Names{"a", "A_", "ab", "processname", "Processname.exe", "zeta", "Zulu",
                                           "É", "é", "", "（未知）"}));
+  EXPECT_EQ(sorted(rows, 0, false), (Names{"", "（未知）", "é", "É", "Zulu", "zeta", "Processname.exe", "processname",
+                                           "ab", "A_", "a"}));  // the tie stays A to Z
   for (const bool ascending : {true, false})  // in any other column's tie-break the empty name comes first
     EXPECT_EQ(sorted(rows, 2, ascending), (Names{"", "a", "A_", "ab", "processname", "Processname.exe",
                                                  "zeta", "Zulu", "É", "é", "（未知）"}));

@@ -3,7 +3,9 @@
 // shown over the real /proc and closed by SIGTERM.
 #include <gtest/gtest.h>
 
+#include <QtCore/QFile>
 #include <QtCore/QProcess>
+#include <QtCore/QTemporaryDir>
 #include <QtTest/QTest>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QHeaderView>
@@ -12,6 +14,10 @@
 #include <QtWidgets/QStatusBar>
 #include <QtWidgets/QTableView>
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
 #include <memory>
 #include <set>
 
@@ -70,7 +76,7 @@ TEST_F(ShellTest, StartsWithTheMenusTheirMarksAFilledListAndTheRootNotice) {
   EXPECT_EQ(window->listPane()->model()->rowCount(), 2);
   const QLabel* notice = window->statusBar()->findChild<QLabel*>();
   ASSERT_NE(notice, nullptr);
-  EXPECT_TRUE(notice->text().contains(QStringLiteral("root")));
+  EXPECT_TRUE(notice->text().contains(QStringLiteral("root")) && notice->text().contains(QStringLiteral("按名称分组")));
 }
 
 TEST_F(ShellTest, CommandsMoveTheirMarksAndASourceChangeRestartsTheCounts) {
@@ -121,10 +127,15 @@ TEST_F(ShellTest, ChartMouseDragsZoomsAndResetsAndTheWindowMinimisesAndRestores)
   QTest::mouseRelease(chart, Qt::LeftButton, {}, QPoint(300, 200));
   EXPECT_FALSE(state.chart.dragging);
   EXPECT_EQ(chart->cursor().shape(), Qt::CrossCursor);
+  // Zoomed about the plot's middle of a window away from the screen's origin: the newest 24
+  // of the 240 items shown leave on the right.
+  window->move(300, 100);
+  for (int i = 0; i < 300; ++i) state.chart.recordSample(1, 1, {});
   const QPointF middle((64 + chart->width() - 16) / 2.0, 200);
+  ASSERT_GT(chart->mapToGlobal(middle).x(), middle.x() + 200);
   QWheelEvent wheel(middle, chart->mapToGlobal(middle), {}, {0, 120}, Qt::NoButton, {}, Qt::NoScrollPhase, false);
   QApplication::sendEvent(chart, &wheel);
-  EXPECT_FLOAT_EQ(state.chart.viewSpan, 192.0f);
+  EXPECT_EQ(std::tuple(state.chart.viewSpan, std::round(state.chart.viewPan)), std::tuple(192.0f, 24.0f));
   QTest::mouseDClick(chart, Qt::LeftButton, {}, QPoint(400, 200));
   EXPECT_FLOAT_EQ(state.chart.viewSpan, 240.0f);
   EXPECT_FALSE(state.chart.viewAltered);
@@ -139,9 +150,21 @@ TEST_F(ShellTest, ChartMouseDragsZoomsAndResetsAndTheWindowMinimisesAndRestores)
 }
 
 // The real program over the real /proc: its window appears, and SIGTERM (a session ending,
-// `kill`) closes it like its close button, with exit code 0.
+// `kill`) closes it like its close button, with exit code 0. As root with no session bus it
+// runs no dbus-launch, though one comes first on PATH.
 TEST(TessivoProgram, ShowsItsWindowAndClosesWithZeroOnSigterm) {
+  QTemporaryDir bin;
+  const QString ran = bin.filePath("ran");
+  QFile fake(bin.filePath("dbus-launch"));
+  ASSERT_TRUE(fake.open(QIODevice::WriteOnly));
+  fake.write(("#!/bin/sh\necho \"$@\" >> '" + ran + "'\nexit 1\n").toUtf8());
+  fake.close();
+  fake.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("PATH", bin.path() + ":" + env.value("PATH"));
+  for (const char* name : {"DBUS_SESSION_BUS_ADDRESS", "XDG_RUNTIME_DIR"}) env.remove(name);
   QProcess program;
+  program.setProcessEnvironment(env);
   program.setProcessChannelMode(QProcess::ForwardedChannels);
   program.start(QStringLiteral(TESSIVO_PROGRAM), {});
   ASSERT_TRUE(program.waitForStarted(10'000));
@@ -159,6 +182,32 @@ TEST(TessivoProgram, ShowsItsWindowAndClosesWithZeroOnSigterm) {
   ASSERT_TRUE(program.waitForFinished(20'000));
   EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
   EXPECT_EQ(program.exitCode(), 0);
+  EXPECT_FALSE(geteuid() == 0 && QFile::exists(ran));
+}
+
+// Its options are answered with no display at all; without one (none named, or one that is
+// not there) it says so in one line and exits with 1.
+TEST(TessivoProgram, AnswersItsOptionsWithoutADisplayAndSaysInOneLineThatThereIsNone) {
+  for (auto [args, display, code, out, err] :
+       {std::tuple{QStringList{"--help"}, "", 0, "Usage: tessivo", ""},
+        {QStringList{"--version"}, "", 0, "tessivo ", ""},
+        {QStringList{"--frobnicate"}, "", 2, "", "tessivo: unknown option '--frobnicate'\nUsage: tessivo"},
+        {QStringList{}, "", 1, "", "tessivo: "}, {QStringList{}, ":4242", 1, "", "tessivo: "}}) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) env.remove(name);
+    env.insert("DISPLAY", display);
+    QProcess program;
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(TESSIVO_PROGRAM), args);
+    ASSERT_TRUE(program.waitForFinished(10'000));
+    const std::string said = program.readAllStandardOutput().toStdString(),
+                      complained = program.readAllStandardError().toStdString();
+    const std::string what = (args.join(' ') + " DISPLAY=" + display).toStdString() + ": " + said + complained;
+    EXPECT_EQ(std::tuple(program.exitStatus(), program.exitCode()), std::tuple(QProcess::NormalExit, code)) << what;
+    EXPECT_TRUE(said.starts_with(out) && complained.starts_with(err) && said.empty() == !*out) << what;
+    EXPECT_TRUE(code == 1 ? std::count(complained.begin(), complained.end(), '\n') == 1 : complained.empty() == !*err)
+        << what;
+  }
 }
 
 }  // namespace
