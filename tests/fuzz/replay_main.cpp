@@ -2,11 +2,11 @@
 // a heap block of exactly its size, so every test run replays the corpus (under the sanitizers
 // in the sanitize preset).
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <memory>
 #include <vector>
 
@@ -25,15 +25,14 @@ int main(int argc, char** argv) {
   }
   std::sort(files.begin(), files.end());
   for (const auto& file : files) {
+    const auto size = static_cast<std::size_t>(fs::file_size(file));
+    const std::unique_ptr<char[]> block(new char[size]);
     std::ifstream in(file, std::ios::binary);
-    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!in.eof()) {
+    if (!in.read(block.get(), static_cast<std::streamsize>(size))) {
       std::fprintf(stderr, "cannot read %s\n", file.c_str());
       return 1;
     }
-    const std::unique_ptr<std::uint8_t[]> block(new std::uint8_t[bytes.size()]);
-    std::copy(bytes.begin(), bytes.end(), block.get());
-    LLVMFuzzerTestOneInput(block.get(), bytes.size());
+    LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(block.get()), size);
   }
   std::printf("%zu inputs replayed\n", files.size());
   return files.empty() ? 1 : 0;  // an empty or missing corpus would pass unseen
