@@ -12,6 +12,7 @@ packages=(
   mesa-vulkan-drivers libvulkan1
   qt6-base-dev libgl-dev libvulkan-dev
   procps sysstat htop
+  clang libfuzzer-14-dev
 )
 
 missing=()
