@@ -49,6 +49,7 @@ void IoTracker::update(const std::vector<ProcessSample>& samples, std::uint64_t 
     lastWasEmpty_ = true;
     return;
   }
+  previousClockMs_ = absenceClockMs_;
   if (!lastWasEmpty_ && nowMs > lastNowMs_) absenceClockMs_ += nowMs - lastNowMs_;
   lastNowMs_ = nowMs;
   lastWasEmpty_ = false;
@@ -70,8 +71,9 @@ void IoTracker::update(const std::vector<ProcessSample>& samples, std::uint64_t 
 
     auto [stateAt, firstSeen] = states.try_emplace(sample.pid);
     RateState& state = stateAt->second;
-    if (!firstSeen && state.seenSnapshot != snapshots_ && forgotten(state, snapshots_ - 1 - state.seenSnapshot)) {
-      // Gone long enough to have been swept already: whoever has the identifier now starts afresh.
+    if (!firstSeen && state.seenSnapshot != snapshots_ &&
+        forgotten(state, snapshots_ - 1 - state.seenSnapshot, previousClockMs_)) {
+      // The previous snapshot would have forgotten it, had the sweep come by: it starts afresh.
       state = RateState{};
       firstSeen = true;
     } else if (!firstSeen && sample.createTime != 0 && state.createTime != 0 && sample.createTime != state.createTime) {
@@ -115,8 +117,9 @@ void IoTracker::update(const std::vector<ProcessSample>& samples, std::uint64_t 
   sweep();
 }
 
-bool IoTracker::forgotten(const RateState& state, std::uint64_t missedSnapshots) const {
-  return missedSnapshots >= 2 && absenceClockMs_ - state.seenClockMs >= kForgetAfterMs;
+// Whether a snapshot at `clockMs` without the identifier forgets it.
+bool IoTracker::forgotten(const RateState& state, std::uint64_t missedSnapshots, std::uint64_t clockMs) {
+  return missedSnapshots >= 2 && clockMs - state.seenClockMs >= kForgetAfterMs;
 }
 
 // A slice of the buckets per snapshot, so that no refresh pays for walking the whole table;
@@ -128,7 +131,7 @@ void IoTracker::sweep() {
   stale_.clear();
   for (std::size_t b = sweepBucket_; b < end; ++b)
     for (auto it = states.cbegin(b); it != states.cend(b); ++it)
-      if (forgotten(it->second, snapshots_ - it->second.seenSnapshot)) stale_.push_back(it->first);
+      if (forgotten(it->second, snapshots_ - it->second.seenSnapshot, absenceClockMs_)) stale_.push_back(it->first);
   for (const std::uint32_t pid : stale_) states.erase(pid);
   sweepBucket_ = end;
   if (end == buckets && buckets > 64 && states.size() * 8 < buckets) states.rehash(states.size() * 2);

@@ -55,13 +55,14 @@ class IoTracker {
   CountMode countMode = CountMode::RunDelta;
 
  private:
-  bool forgotten(const RateState& state, std::uint64_t missedSnapshots) const;
+  static bool forgotten(const RateState& state, std::uint64_t missedSnapshots, std::uint64_t clockMs);
   void sweep();
 
   std::vector<std::pair<std::uint32_t, std::uint32_t>> order_;  // (pid, sample index), reused
   // A clock that advances only from one non-empty snapshot to the next, so that a run of
   // failed snapshots ages nobody; and the number of non-empty snapshots so far.
   std::uint64_t absenceClockMs_ = 0;
+  std::uint64_t previousClockMs_ = 0;  // of the non-empty snapshot before the current one
   std::uint64_t snapshots_ = 0;
   std::uint64_t lastNowMs_ = 0;
   bool lastWasEmpty_ = true;
