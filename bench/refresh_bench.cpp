@@ -2,6 +2,10 @@
 // moving 333 ms per tick.
 #include <benchmark/benchmark.h>
 
+#include <atomic>
+#include <cstdlib>
+#include <memory>
+#include <new>
 #include <string>
 
 #include "app/app_state.h"
@@ -10,6 +14,39 @@
 #include "sampling/row_builder.h"
 #include "sampling/refresh_tick.h"
 #include "support/scripted_system.h"
+
+namespace {
+
+// Every heap allocation of the process and the bytes live: a refresh in steady state should
+// allocate nothing, and a tracker under churn should hold flat memory.
+std::atomic<std::uint64_t> gAllocations{0};
+std::atomic<std::int64_t> gLiveBytes{0};
+constexpr std::size_t kHeader = alignof(std::max_align_t);
+
+void* countedAlloc(std::size_t size) {
+  void* raw = std::malloc(size + kHeader);
+  if (raw == nullptr) throw std::bad_alloc();
+  *static_cast<std::size_t*>(raw) = size;
+  gAllocations.fetch_add(1, std::memory_order_relaxed);
+  gLiveBytes.fetch_add(static_cast<std::int64_t>(size), std::memory_order_relaxed);
+  return static_cast<char*>(raw) + kHeader;
+}
+
+void countedFree(void* p) noexcept {
+  if (p == nullptr) return;
+  void* raw = static_cast<char*>(p) - kHeader;
+  gLiveBytes.fetch_sub(static_cast<std::int64_t>(*static_cast<std::size_t*>(raw)), std::memory_order_relaxed);
+  std::free(raw);
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) { return countedAlloc(size); }
+void* operator new[](std::size_t size) { return countedAlloc(size); }
+void operator delete(void* p) noexcept { countedFree(p); }
+void operator delete[](void* p) noexcept { countedFree(p); }
+void operator delete(void* p, std::size_t) noexcept { countedFree(p); }
+void operator delete[](void* p, std::size_t) noexcept { countedFree(p); }
 
 namespace {
 
@@ -35,11 +72,15 @@ void BM_Refresh(benchmark::State& bench) {
   populate(sys, static_cast<int>(bench.range(0)));
   tessivo::AppState state(sys);
   state.groupByApp = bench.range(1) != 0;
-  for (int i = 0; i < 20; ++i) tessivo::RefreshTick::run(state);  // every pid known, buffers grown
+  // Every pid known, buffers grown, and more than one minute item closed.
+  for (int i = 0; i < 400; ++i) tessivo::RefreshTick::run(state);
+  const std::uint64_t allocationsBefore = gAllocations.load();
   for (auto _ : bench) {
     tessivo::RefreshTick::run(state);
     benchmark::DoNotOptimize(state.rows.data());
   }
+  bench.counters["allocs_per_refresh"] =
+      static_cast<double>(gAllocations.load() - allocationsBefore) / static_cast<double>(bench.iterations());
   bench.counters["rows"] = static_cast<double>(state.rows.size());
   bench.counters["pathCalls"] = static_cast<double>(sys.imagePathCalls);
 }
@@ -63,6 +104,33 @@ void BM_SortRowsOfRefresh(benchmark::State& bench) {
     benchmark::DoNotOptimize(rows.data());
   }
 }
+
+// A build machine's churn: 1000 processes, 30 of them replaced by new identifiers every
+// refresh, for a million identifiers. What the whole state holds must not grow with them.
+void BM_ChurnMemory(benchmark::State& bench) {
+  for (auto _ : bench) {
+    ScriptedSystem sys;
+    populate(sys, 1000);
+    const std::int64_t before = gLiveBytes.load();
+    auto state = std::make_unique<tessivo::AppState>(sys);
+    std::uint32_t nextPid = 100'000;
+    std::int64_t at100k = 0;
+    for (std::uint64_t seen = 1000; seen < 1'000'000; seen += 30) {
+      for (int k = 0; k < 30; ++k) {
+        auto& p = sys.processes[(seen + k) % 1000];
+        p.pid = nextPid++;
+        p.createTime = 132'000'000'000'000'000ull + p.pid;
+      }
+      tessivo::RefreshTick::run(*state);
+      if (at100k == 0 && seen >= 100'000) at100k = gLiveBytes.load() - before;
+    }
+    const std::int64_t held = gLiveBytes.load() - before;
+    bench.counters["MiB_at_100k_ids"] = static_cast<double>(at100k) / (1024.0 * 1024.0);
+    bench.counters["MiB_at_1M_ids"] = static_cast<double>(held) / (1024.0 * 1024.0);
+    bench.counters["tracked_ids"] = static_cast<double>(state->tracker.size());
+  }
+}
+BENCHMARK(BM_ChurnMemory)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 BENCHMARK(BM_SortRowsOfRefresh)
     ->ArgNames({"processes", "grouped"})

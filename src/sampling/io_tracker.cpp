@@ -11,6 +11,8 @@ namespace {
 // Far beyond any device, and low enough that llround of a value near it stays defined.
 constexpr std::uint64_t kMaxRate = std::uint64_t{1} << 62;
 
+constexpr std::size_t kSweepSlices = 16;
+
 std::uint64_t minus(std::uint64_t now, std::uint64_t before) { return now >= before ? now - before : 0; }
 
 // bytes * 1000 / dtMs with truncation, without the wrap of the plain product.
@@ -41,6 +43,18 @@ std::vector<ProcessActivity> IoTracker::update(const std::vector<ProcessSample>&
 void IoTracker::update(const std::vector<ProcessSample>& samples, std::uint64_t nowMs,
                        std::vector<ProcessActivity>& out, std::vector<std::uint32_t>* reusedPids) {
   if (reusedPids != nullptr) reusedPids->clear();
+  if (samples.empty()) {
+    // A failed snapshot says nothing about anyone: nobody ages, nobody is forgotten.
+    out.clear();
+    lastWasEmpty_ = true;
+    return;
+  }
+  previousClockMs_ = absenceClockMs_;
+  if (!lastWasEmpty_ && nowMs > lastNowMs_) absenceClockMs_ += nowMs - lastNowMs_;
+  lastNowMs_ = nowMs;
+  lastWasEmpty_ = false;
+  ++snapshots_;
+
   // Work in pid order directly, so the activities (and their strings) never move once written;
   // equal pids keep the snapshot's order.
   order_.resize(samples.size());
@@ -55,30 +69,32 @@ void IoTracker::update(const std::vector<ProcessSample>& samples, std::uint64_t 
     activity.pid = sample.pid;
     activity.name.assign(sample.name);
 
-    auto [stateAt, firstSeen] = rateStates.try_emplace(sample.pid);
+    auto [stateAt, firstSeen] = states.try_emplace(sample.pid);
     RateState& state = stateAt->second;
-    if (!firstSeen && sample.createTime != 0 && state.createTime != 0 && sample.createTime != state.createTime) {
+    if (!firstSeen && state.seenSnapshot != snapshots_ &&
+        forgotten(state, snapshots_ - 1 - state.seenSnapshot, previousClockMs_)) {
+      // The previous snapshot would have forgotten it, had the sweep come by: it starts afresh.
+      state = RateState{};
+      firstSeen = true;
+    } else if (!firstSeen && sample.createTime != 0 && state.createTime != 0 && sample.createTime != state.createTime) {
       // The system gave a departed process's identifier to a new one: measure the new
       // process from its own first sample, not against the old one's counters.
       state = RateState{};
-      baselines.erase(sample.pid);
       firstSeen = true;
       if (reusedPids != nullptr) reusedPids->push_back(sample.pid);
     }
+    if (firstSeen) state.baseline = sample.counters;
+    state.seenClockMs = absenceClockMs_;
+    state.seenSnapshot = snapshots_;
 
     if (cumulative) {
       activity.counters = sample.counters;
     } else {
-      auto [baseAt, newBaseline] = baselines.try_emplace(sample.pid, sample.counters);
-      const IoCounters& base = baseAt->second;
+      const IoCounters& base = state.baseline;
       const IoCounters& c = sample.counters;
-      if (newBaseline) {
-        activity.counters = IoCounters{};
-      } else {
-        activity.counters = IoCounters{minus(c.readOps, base.readOps),     minus(c.writeOps, base.writeOps),
-                                       minus(c.otherOps, base.otherOps),   minus(c.readBytes, base.readBytes),
-                                       minus(c.writeBytes, base.writeBytes), minus(c.otherBytes, base.otherBytes)};
-      }
+      activity.counters = IoCounters{minus(c.readOps, base.readOps),     minus(c.writeOps, base.writeOps),
+                                     minus(c.otherOps, base.otherOps),   minus(c.readBytes, base.readBytes),
+                                     minus(c.writeBytes, base.writeBytes), minus(c.otherBytes, base.otherBytes)};
     }
 
     activity.readRate = 0;
@@ -98,11 +114,32 @@ void IoTracker::update(const std::vector<ProcessSample>& samples, std::uint64_t 
     state.lastTickMs = nowMs;
     if (sample.createTime != 0) state.createTime = sample.createTime;
   }
+  sweep();
+}
+
+// Whether a snapshot at `clockMs` without the identifier forgets it.
+bool IoTracker::forgotten(const RateState& state, std::uint64_t missedSnapshots, std::uint64_t clockMs) {
+  return missedSnapshots >= 2 && clockMs - state.seenClockMs >= kForgetAfterMs;
+}
+
+// A slice of the buckets per snapshot, so that no refresh pays for walking the whole table;
+// after each whole pass a table left mostly empty gives its buckets back.
+void IoTracker::sweep() {
+  const std::size_t buckets = states.bucket_count();
+  if (sweepBucket_ >= buckets) sweepBucket_ = 0;
+  const std::size_t end = std::min(buckets, sweepBucket_ + buckets / kSweepSlices + 1);
+  stale_.clear();
+  for (std::size_t b = sweepBucket_; b < end; ++b)
+    for (auto it = states.cbegin(b); it != states.cend(b); ++it)
+      if (forgotten(it->second, snapshots_ - it->second.seenSnapshot, absenceClockMs_)) stale_.push_back(it->first);
+  for (const std::uint32_t pid : stale_) states.erase(pid);
+  sweepBucket_ = end;
+  if (end == buckets && buckets > 64 && states.size() * 8 < buckets) states.rehash(states.size() * 2);
 }
 
 void IoTracker::clear() {
-  baselines.clear();
-  rateStates.clear();
+  states = {};  // clear() alone would keep every bucket the table grew to
+  sweepBucket_ = 0;
 }
 
 void IoTracker::setCountMode(CountMode mode) {

@@ -41,7 +41,7 @@ TEST(Commands, ClearAllEmptiesTheListAndTheCountersButKeepsTheChartHistory) {
   rig.tick(2);
   rig.list.calls.clear();
   const CommandEffect effect = runCommand(rig.state, command::ClearAll);
-  EXPECT_TRUE(effect.handled && !asksTheShell(effect) && rig.state.tracker.baselines.empty());
+  EXPECT_TRUE(effect.handled && !asksTheShell(effect) && rig.state.tracker.size() == 0);
   EXPECT_EQ(std::tuple(rig.state.rows.size(), rig.list.calls, rig.sys.readCount,
                        rig.state.chart.liveSamples.size()),
             std::tuple(0, std::vector<std::string>{"count 0"}, 2, 2));  // no repaint, no refresh

@@ -129,6 +129,42 @@ TEST(IoTracker, CountsFromFirstSightInRunDeltaAndRestartsOnModeChangeClearOrReus
   }
 }
 
+TEST(IoTracker, ForgetsOnlyWhoIsAbsentFromNonEmptySnapshotsForTenSecondsSoChurnStaysBounded) {
+  testing::ScriptedSystem sys;  // pid 1 and 2 of 1000 stay, the other 998 are new at every snapshot
+  for (std::uint32_t pid = 1; pid <= 1000; ++pid) sys.add(pid, u"p").perTick.readBytes = 1000;
+  IoTracker t;
+  std::vector<ProcessSample> samples;
+  std::vector<ProcessActivity> out;
+  std::uint32_t next = 1000;
+  std::size_t most = 0;
+  const auto snapshot = [&](bool hide2) {
+    for (std::size_t i = 0; i < 1000; ++i) sys.processes[i].pid = i > 1 || (i == 1 && hide2) ? ++next : i + 1;
+    sys.readSnapshot(samples);
+    t.update(samples, sys.nowMs(), out);
+    most = std::max(most, t.size());
+  };
+  const auto bytesOf2 = [&] {  // RunDelta bytes of pid 2, -1 when absent
+    return out.size() < 2 || out[1].pid != 2 ? -1 : static_cast<std::int64_t>(out[1].counters.readBytes);
+  };
+  for (auto [step, times, fail, hide, bytes] : {
+           std::tuple{333u, 1, 0, false, 0}, {333, 1, 0, true, -1}, {333, 1, 0, false, 2000},  // resumes
+           {333, 2, 100, true, -1}, {333, 1, 0, false, 105'000},  // 33 s of failed snapshots age nobody
+           {333, 30, 0, true, -1}, {333, 1, 0, false, 136'000},   // absent 9.99 s
+           {333, 31, 0, true, -1}, {333, 1, 0, false, 0},         // 10.3 s: forgotten, counted anew
+           {10'000, 1, 0, true, -1}, {10'000, 1, 0, false, 2000}}) {  // a single 10 s snapshot missed
+    std::tie(sys.stepMs, sys.failReads) = std::tuple(step, fail);
+    for (int i = 0; i < times + fail; ++i) snapshot(hide);
+    EXPECT_EQ(bytesOf2(), bytes) << next;
+  }
+  sys.stepMs = 333;
+  while (next < 1'000'000) snapshot(false);
+  const std::size_t buckets = t.states.bucket_count();
+  for (int i = 0; i < 300; ++i) snapshot(false);  // 300,000 more: no growth
+  EXPECT_EQ(std::tuple(out[0].counters.readBytes, t.states.bucket_count()),
+            std::tuple(1000 * (sys.readCount - 1), buckets));
+  EXPECT_LT(most, 998u * 64);  // 31 snapshots to be forgotten, at most 32 more to be swept
+}
+
 using Texts = std::vector<std::string>;
 Texts named(const std::vector<ProcessRow>& rows) {  // "name/read rate"
   Texts out;
