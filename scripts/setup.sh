@@ -12,6 +12,7 @@ packages=(
   mesa-vulkan-drivers libvulkan1
   qt6-base-dev libgl-dev libvulkan-dev
   procps sysstat htop
+  prometheus-cpp-dev prometheus curl jq python3 desktop-file-utils dpkg-dev file
 )
 
 missing=()
