@@ -21,7 +21,7 @@ mport=$(free_port)
 "$agent" --socket "$work/agent.sock" --metrics "127.0.0.1:$mport" >"$work/agent.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 50); do curl -sf "http://127.0.0.1:$mport/metrics" >/dev/null && break; sleep 0.2; done
-curl -sf "http://127.0.0.1:$mport/metrics" | grep -q '^tessivo_agent_processes ' || fail "agent serves no metrics"
+grep -q '^tessivo_agent_processes ' <<<"$(curl -sf "http://127.0.0.1:$mport/metrics")" || fail "agent serves no metrics"
 
 pport=$(free_port)
 cat >"$work/prometheus.yml" <<YML
@@ -43,7 +43,10 @@ query() {
 }
 series='tessivo_app_written_bytes_total{name="tessivo_io_writer",source="all"}'
 
-"$writer" "$bytes" "$work/written" 3000 &
+for _ in $(seq 60); do [ -n "$(query tessivo_agent_processes)" ] && break; sleep 0.25; done
+[ -n "$(query tessivo_agent_processes)" ] || fail "prometheus does not scrape the agent"
+
+"$writer" "$bytes" "$work/written" 4000 &
 writer_pid=$!
 for _ in $(seq 40); do [ -n "$(query "$series")" ] && break; sleep 0.25; done
 [ "$(query "$series")" = 0 ] || fail "the writer's series is not scraped at zero before it writes"
