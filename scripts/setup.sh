@@ -13,6 +13,7 @@ packages=(
   qt6-base-dev libgl-dev libvulkan-dev
   procps sysstat htop
   clang libfuzzer-14-dev
+  prometheus-cpp-dev prometheus curl jq python3 desktop-file-utils dpkg-dev file
 )
 
 missing=()

@@ -16,7 +16,7 @@
 namespace tessivo {
 
 struct AgentMetricsOptions {
-  std::string bindAddress = "127.0.0.1:9464";  // ADDR:PORT
+  std::string bindAddress = "127.0.0.1:9464";  // ADDR:PORT; empty: no endpoint (benchmarks, tests)
   std::size_t maxSeries = 2000;                // application series before the rest are summed
 };
 
@@ -32,6 +32,12 @@ class AgentMetrics {
   // path of each (index-aligned; empty when unknown), and the snapshot's duration.
   void update(const std::vector<ProcessSample>& samples, const std::vector<ProcCounters>& counters,
               const std::vector<std::u16string>& paths, std::uint64_t snapshotNanoseconds);
+
+  // What a scrape returns now, in the text exposition format.
+  std::string scrapeText() const;
+
+  // The port the endpoint listens on (useful with port 0); 0 without an endpoint.
+  int listeningPort() const;
 
  private:
   struct Impl;

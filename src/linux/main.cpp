@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "linux/agent_system.h"
 #include "linux/proc_system.h"
 #include "linux/qt_main_window.h"
 #include "linux/qt_termination.h"
@@ -99,11 +100,13 @@ int main(int argc, char** argv) {
   for (const HeldMessage& m : std::exchange(heldMessages, {}))
     qt_message_output(m.type, QMessageLogContext(nullptr, 0, nullptr, m.category.constData()), m.text);
   try {
-    tessivo::ProcSystem system;
+    // Counts from tessivo-agent while it answers, from /proc otherwise.
+    tessivo::SwitchingSystem system;
     tessivo::AppState state(system);
     tessivo::QtShellOptions options;
     options.setByteSource = [&system](tessivo::ProcByteSource source) { system.setByteSource(source); };
     options.runningAsRoot = geteuid() == 0;
+    options.countsFromAgent = [&system] { return system.fromAgent(); };
     tessivo::QtMainWindow window(state, std::move(options));
     const tessivo::QtTermination termination([&window] { window.close(); });
     window.show();

@@ -25,6 +25,8 @@ namespace {
 
 QString qtText(const char16_t* text) { return QString::fromUtf16(text); }
 
+constexpr char16_t kAgentNotice[] = u"计数来自 tessivo-agent：可查看全部用户的进程。";
+
 }  // namespace
 
 template <typename Handler>
@@ -73,11 +75,29 @@ QtMainWindow::QtMainWindow(AppState& state, QtShellOptions options, QWidget* par
 
   appendMenuItems(*menuBar(), buildLinuxMenuBar(), [this](std::int32_t id) { runCommandId(id); }, &actions_);
 
-  if (!options_.runningAsRoot) statusBar()->addWidget(new QLabel(qtText(kNotRootNotice)));
+  if (!options_.runningAsRoot && !options_.countsFromAgent) statusBar()->addWidget(new QLabel(qtText(kNotRootNotice)));
+  if (options_.countsFromAgent) {
+    sourceNotice_ = new QLabel(this);
+    statusBar()->addWidget(sourceNotice_);
+  }
 
-  connect(&timer_, &QTimer::timeout, this, [this] { guarded([&] { RefreshTick::run(state_); }); });
+  connect(&timer_, &QTimer::timeout, this, [this] {
+    guarded([&] {
+      RefreshTick::run(state_);
+      showCountSource();
+    });
+  });
   timer_.start(state_.chart.sampleIntervalMs);
   RefreshTick::run(state_);
+  showCountSource();
+}
+
+void QtMainWindow::showCountSource() {
+  if (sourceNotice_ == nullptr) return;
+  const bool agent = options_.countsFromAgent();
+  sourceNotice_->setVisible(agent || !options_.runningAsRoot);
+  const QString text = qtText(agent ? kAgentNotice : kNotRootNotice);
+  if (sourceNotice_->text() != text) sourceNotice_->setText(text);
 }
 
 QtMainWindow::~QtMainWindow() {

@@ -13,6 +13,7 @@
 #include "linux/proc_system.h"
 #include "linux/qt_menu_builder.h"
 
+class QLabel;
 class QTableView;
 
 namespace tessivo {
@@ -26,6 +27,8 @@ struct QtShellOptions {
   std::function<void(ProcByteSource)> setByteSource;
   // Without root the kernel hides other users' counters; the window then says so.
   bool runningAsRoot = true;
+  // Whether the latest counts came from tessivo-agent; empty when the source cannot say.
+  std::function<bool()> countsFromAgent;
 };
 
 class QtMainWindow final : public QMainWindow {
@@ -60,6 +63,7 @@ class QtMainWindow final : public QMainWindow {
   void minimiseToTray();
   void restore();
   void onTrayActivated(QSystemTrayIcon::ActivationReason reason);
+  void showCountSource();
   // Runs a handler; a failure ends the program with exit code 1.
   template <typename Handler>
   void guarded(Handler&& handler) noexcept;
@@ -75,6 +79,7 @@ class QtMainWindow final : public QMainWindow {
   QTimer timer_;
   QSystemTrayIcon* tray_ = nullptr;  // made the first time the window hides into it
   QMenu* trayMenu_ = nullptr;
+  QLabel* sourceNotice_ = nullptr;  // with countsFromAgent: the agent's or the non-root notice
 };
 
 }  // namespace tessivo

@@ -1,0 +1,253 @@
+#include "agent/agent_protocol.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace tessivo::agent {
+
+namespace {
+
+template <typename T>
+void put(std::string& out, T value) {
+  for (std::size_t i = 0; i < sizeof(T); ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xff));
+}
+
+void putText(std::string& out, std::u16string_view text, std::size_t maxUnits) {
+  const std::size_t units = std::min(text.size(), maxUnits);
+  put<std::uint16_t>(out, static_cast<std::uint16_t>(units));
+  for (std::size_t i = 0; i < units; ++i) put<std::uint16_t>(out, text[i]);
+}
+
+void putCounters(std::string& out, const IoCounters& c) {
+  for (const std::uint64_t v : {c.readOps, c.writeOps, c.otherOps, c.readBytes, c.writeBytes, c.otherBytes})
+    put<std::uint64_t>(out, v);
+}
+
+// Starts a frame; finish() writes its length once the payload is in.
+std::size_t begin(std::string& out, MessageType type) {
+  const std::size_t at = out.size();
+  out.append(kFrameHeader, '\0');
+  out.push_back(static_cast<char>(type));
+  return at;
+}
+
+void finish(std::string& out, std::size_t at) {
+  const auto length = static_cast<std::uint32_t>(out.size() - at - kFrameHeader);
+  for (std::size_t i = 0; i < kFrameHeader; ++i) out[at + i] = static_cast<char>((length >> (8 * i)) & 0xff);
+}
+
+// Bounds-checked reading of one payload; any overrun sets failed and yields zeros.
+class Reader {
+ public:
+  explicit Reader(std::string_view data) : data_(data) {}
+
+  template <typename T>
+  T get() {
+    if (failed_ || data_.size() - at_ < sizeof(T)) {
+      failed_ = true;
+      return 0;
+    }
+    T value = 0;
+    for (std::size_t i = 0; i < sizeof(T); ++i)
+      value |= static_cast<T>(static_cast<T>(static_cast<unsigned char>(data_[at_ + i])) << (8 * i));
+    at_ += sizeof(T);
+    return value;
+  }
+
+  bool text(std::u16string& out, std::size_t maxUnits) {
+    const std::size_t units = get<std::uint16_t>();
+    if (failed_ || units > maxUnits || data_.size() - at_ < 2 * units) return fail();
+    out.resize(units);
+    for (std::size_t i = 0; i < units; ++i) out[i] = get<std::uint16_t>();
+    return true;
+  }
+
+  void counters(IoCounters& c) {
+    for (std::uint64_t* v : {&c.readOps, &c.writeOps, &c.otherOps, &c.readBytes, &c.writeBytes, &c.otherBytes})
+      *v = get<std::uint64_t>();
+  }
+
+  std::size_t left() const { return data_.size() - at_; }
+  bool fail() {
+    failed_ = true;
+    return false;
+  }
+  // True when everything was read and nothing is left over.
+  bool done() const { return !failed_ && at_ == data_.size(); }
+
+ private:
+  std::string_view data_;
+  std::size_t at_ = 0;
+  bool failed_ = false;
+};
+
+// A reader past the payload's type byte, when the type is the expected one.
+std::optional<Reader> open(std::string_view payload, MessageType type) {
+  if (payload.empty() || typeOf(payload) != type) return std::nullopt;
+  return Reader(payload.substr(1));
+}
+
+}  // namespace
+
+void encodeHello(const Hello& hello, std::string& out) {
+  const std::size_t at = begin(out, MessageType::Hello);
+  put<std::uint32_t>(out, kMagic);
+  put<std::uint16_t>(out, hello.version);
+  put<std::uint32_t>(out, hello.intervalMs);
+  put<std::uint32_t>(out, hello.agentPid);
+  finish(out, at);
+}
+
+void encodeRequest(const Request& request, std::string& out) {
+  const std::size_t at = begin(out, request.type);
+  if (request.type == MessageType::ImagePath) put<std::uint32_t>(out, request.pid);
+  finish(out, at);
+}
+
+void encodeSnapshot(std::uint64_t sampleMs, std::uint64_t sequence, std::span<const ProcessSample> samples,
+                    std::span<const ProcCounters> counters, std::string& out) {
+  const std::size_t count = std::min({samples.size(), counters.size(), kMaxProcesses});
+  out.reserve(out.size() + kFrameHeader + kSnapshotHeadBytes + count * (kRecordFixedBytes + 32));
+  const std::size_t at = begin(out, MessageType::SnapshotReply);
+  put<std::uint64_t>(out, sampleMs);
+  put<std::uint64_t>(out, sequence);
+  put<std::uint32_t>(out, static_cast<std::uint32_t>(count));
+  for (std::size_t i = 0; i < count; ++i) {
+    const ProcessSample& s = samples[i];
+    put<std::uint32_t>(out, s.pid);
+    put<std::uint64_t>(out, s.createTime);
+    put<std::uint32_t>(out, s.imageGeneration);
+    putCounters(out, counters[i].allIo);
+    putCounters(out, counters[i].diskOnly);
+    putText(out, s.name, kMaxNameUnits);
+  }
+  finish(out, at);
+}
+
+void encodeImagePath(std::uint32_t pid, std::u16string_view path, std::string& out) {
+  const std::size_t at = begin(out, MessageType::ImagePathReply);
+  put<std::uint32_t>(out, pid);
+  // A path cut short would name another file: none rather than a wrong one.
+  putText(out, path.size() <= kMaxPathUnits ? path : std::u16string_view(), kMaxPathUnits);
+  finish(out, at);
+}
+
+void encodeClock(std::uint64_t nowMs, std::string& out) {
+  const std::size_t at = begin(out, MessageType::ClockReply);
+  put<std::uint64_t>(out, nowMs);
+  finish(out, at);
+}
+
+void encodeError(ErrorCode code, std::string& out) {
+  const std::size_t at = begin(out, MessageType::ErrorReply);
+  put<std::uint8_t>(out, static_cast<std::uint8_t>(code));
+  finish(out, at);
+}
+
+FrameStatus peekFrame(std::string_view buffer, std::size_t maxPayload, std::string_view& payload,
+                      std::size_t& frameBytes) {
+  if (buffer.size() < kFrameHeader) return FrameStatus::NeedMore;
+  std::uint32_t length = 0;
+  for (std::size_t i = 0; i < kFrameHeader; ++i)
+    length |= static_cast<std::uint32_t>(static_cast<unsigned char>(buffer[i])) << (8 * i);
+  if (length == 0 || length > maxPayload) return FrameStatus::Invalid;
+  if (buffer.size() - kFrameHeader < length) return FrameStatus::NeedMore;
+  payload = buffer.substr(kFrameHeader, length);
+  frameBytes = kFrameHeader + length;
+  return FrameStatus::Ready;
+}
+
+std::optional<Hello> decodeHello(std::string_view payload) {
+  std::optional<Reader> r = open(payload, MessageType::Hello);
+  if (!r || r->get<std::uint32_t>() != kMagic) return std::nullopt;
+  Hello hello;
+  hello.version = r->get<std::uint16_t>();
+  hello.intervalMs = r->get<std::uint32_t>();
+  hello.agentPid = r->get<std::uint32_t>();
+  if (!r->done()) return std::nullopt;
+  return hello;
+}
+
+std::optional<Request> decodeRequest(std::string_view payload) {
+  if (payload.empty()) return std::nullopt;
+  Request request{typeOf(payload), 0};
+  Reader r(payload.substr(1));
+  switch (request.type) {
+    case MessageType::Snapshot:
+    case MessageType::Clock:
+      break;
+    case MessageType::ImagePath:
+      request.pid = r.get<std::uint32_t>();
+      break;
+    default:
+      return std::nullopt;
+  }
+  if (!r.done()) return std::nullopt;
+  return request;
+}
+
+bool decodeSnapshot(std::string_view payload, Snapshot& out) {
+  out.samples.clear();
+  out.counters.clear();
+  std::optional<Reader> r = open(payload, MessageType::SnapshotReply);
+  if (!r) return false;
+  out.sampleMs = r->get<std::uint64_t>();
+  out.sequence = r->get<std::uint64_t>();
+  const std::size_t count = r->get<std::uint32_t>();
+  // The count must fit in what is left, before anything is allocated for it.
+  if (count > kMaxProcesses || count > r->left() / kRecordFixedBytes) return false;
+  out.samples.resize(count);
+  out.counters.resize(count);
+  std::uint32_t lastPid = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    ProcessSample& s = out.samples[i];
+    s.pid = r->get<std::uint32_t>();
+    s.createTime = r->get<std::uint64_t>();
+    s.imageGeneration = r->get<std::uint32_t>();
+    r->counters(out.counters[i].allIo);
+    r->counters(out.counters[i].diskOnly);
+    // Ascending, distinct, non-zero pids: what the tracker and the path cache rely on.
+    if (!r->text(s.name, kMaxNameUnits) || s.pid <= lastPid) {
+      out.samples.clear();
+      out.counters.clear();
+      return false;
+    }
+    lastPid = s.pid;
+    s.counters = out.counters[i].allIo;
+  }
+  if (!r->done()) {
+    out.samples.clear();
+    out.counters.clear();
+    return false;
+  }
+  return true;
+}
+
+std::optional<ImagePathReply> decodeImagePath(std::string_view payload) {
+  std::optional<Reader> r = open(payload, MessageType::ImagePathReply);
+  if (!r) return std::nullopt;
+  ImagePathReply reply;
+  reply.pid = r->get<std::uint32_t>();
+  if (!r->text(reply.path, kMaxPathUnits) || !r->done()) return std::nullopt;
+  // An absolute path or none.
+  if (!reply.path.empty() && reply.path[0] != u'/') return std::nullopt;
+  return reply;
+}
+
+std::optional<std::uint64_t> decodeClock(std::string_view payload) {
+  std::optional<Reader> r = open(payload, MessageType::ClockReply);
+  if (!r) return std::nullopt;
+  const std::uint64_t ms = r->get<std::uint64_t>();
+  if (!r->done()) return std::nullopt;
+  return ms;
+}
+
+std::optional<ErrorCode> decodeError(std::string_view payload) {
+  std::optional<Reader> r = open(payload, MessageType::ErrorReply);
+  if (!r) return std::nullopt;
+  const auto code = static_cast<ErrorCode>(r->get<std::uint8_t>());
+  if (!r->done() || (code != ErrorCode::BadRequest && code != ErrorCode::NoSample)) return std::nullopt;
+  return code;
+}
+
+}  // namespace tessivo::agent

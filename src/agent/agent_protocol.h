@@ -1,0 +1,111 @@
+// The agent's socket protocol. Every message is one frame: a 32-bit little-endian payload
+// length, then the payload, whose first byte is the message type. All integers are
+// little-endian; text is UTF-16LE code units after a 16-bit unit count.
+//
+//   agent -> client, once on connect:  Hello     magic "TSVA", version, interval ms, agent pid
+//   client -> agent:                   Snapshot  (no body)
+//                                      ImagePath pid
+//                                      Clock     (no body)
+//   agent -> client, one per request:  SnapshotReply  sample ms, sequence, count, records
+//                                      ImagePathReply pid, path
+//                                      ClockReply     monotonic ms
+//                                      ErrorReply     code
+//
+// A snapshot record: pid, createTime, imageGeneration, both byte sources' six counters,
+// name. Decoders accept exactly what the encoders write and nothing else: both ends treat
+// the other's bytes as hostile.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/types.h"
+#include "linux/proc_system.h"
+
+namespace tessivo::agent {
+
+inline constexpr std::uint32_t kMagic = 0x41565354;  // "TSVA"
+inline constexpr std::uint16_t kVersion = 1;
+inline constexpr char kDefaultSocketPath[] = "/run/tessivo/agent.sock";
+
+inline constexpr std::size_t kFrameHeader = 4;
+inline constexpr std::size_t kMaxRequestPayload = 16;
+inline constexpr std::size_t kMaxProcesses = 1 << 17;  // more processes than any real system runs
+inline constexpr std::size_t kMaxNameUnits = 64;  // comm is at most 15 bytes
+inline constexpr std::size_t kMaxPathUnits = 4096;  // PATH_MAX
+inline constexpr std::size_t kRecordFixedBytes = 4 + 8 + 4 + 12 * 8 + 2;
+inline constexpr std::size_t kSnapshotHeadBytes = 1 + 8 + 8 + 4;
+inline constexpr std::size_t kMaxReplyPayload =
+    kSnapshotHeadBytes + kMaxProcesses * (kRecordFixedBytes + 2 * kMaxNameUnits);
+
+enum class MessageType : std::uint8_t {
+  Hello = 0x01,
+  Snapshot = 0x10,
+  ImagePath = 0x11,
+  Clock = 0x12,
+  SnapshotReply = 0x20,
+  ImagePathReply = 0x21,
+  ClockReply = 0x22,
+  ErrorReply = 0x2f,
+};
+
+enum class ErrorCode : std::uint8_t { BadRequest = 1, NoSample = 2 };
+
+struct Hello {
+  std::uint16_t version = kVersion;
+  std::uint32_t intervalMs = 0;
+  std::uint32_t agentPid = 0;
+  friend bool operator==(const Hello&, const Hello&) = default;
+};
+
+struct Request {
+  MessageType type = MessageType::Snapshot;
+  std::uint32_t pid = 0;  // ImagePath only
+  friend bool operator==(const Request&, const Request&) = default;
+};
+
+struct Snapshot {
+  std::uint64_t sampleMs = 0;  // CLOCK_MONOTONIC ms when the agent took it
+  std::uint64_t sequence = 0;  // counts the agent's snapshots
+  std::vector<ProcessSample> samples;  // counters hold the all-I/O source
+  std::vector<ProcCounters> counters;  // index-aligned
+};
+
+struct ImagePathReply {
+  std::uint32_t pid = 0;
+  std::u16string path;
+};
+
+// Encoders append one whole frame to out.
+void encodeHello(const Hello& hello, std::string& out);
+void encodeRequest(const Request& request, std::string& out);
+// Samples beyond kMaxProcesses are left out; names and paths are cut to their limits.
+void encodeSnapshot(std::uint64_t sampleMs, std::uint64_t sequence, std::span<const ProcessSample> samples,
+                    std::span<const ProcCounters> counters, std::string& out);
+void encodeImagePath(std::uint32_t pid, std::u16string_view path, std::string& out);
+void encodeClock(std::uint64_t nowMs, std::string& out);
+void encodeError(ErrorCode code, std::string& out);
+
+enum class FrameStatus { NeedMore, Ready, Invalid };
+
+// The first frame of buffer: Ready with its payload and the bytes it spans, NeedMore while
+// incomplete, Invalid for an empty or oversized payload (the stream cannot be resynchronised).
+FrameStatus peekFrame(std::string_view buffer, std::size_t maxPayload, std::string_view& payload,
+                      std::size_t& frameBytes);
+
+// Decoders take one payload (type byte included); nullopt / false for anything malformed.
+std::optional<Hello> decodeHello(std::string_view payload);
+std::optional<Request> decodeRequest(std::string_view payload);
+bool decodeSnapshot(std::string_view payload, Snapshot& out);
+std::optional<ImagePathReply> decodeImagePath(std::string_view payload);
+std::optional<std::uint64_t> decodeClock(std::string_view payload);
+std::optional<ErrorCode> decodeError(std::string_view payload);
+
+inline MessageType typeOf(std::string_view payload) { return static_cast<MessageType>(payload[0]); }
+
+}  // namespace tessivo::agent

@@ -1,0 +1,22 @@
+# The agent's metrics: a unit test of the accounting, and an end-to-end run with a real
+# Prometheus server scraping the agent on loopback.
+find_package(prometheus-cpp CONFIG REQUIRED)
+add_executable(agent_metrics_tests ${CMAKE_CURRENT_LIST_DIR}/agent_metrics_test.cpp
+               ${PROJECT_SOURCE_DIR}/src/agent/agent_metrics.cpp)
+target_link_libraries(agent_metrics_tests PRIVATE tessivo_proc prometheus-cpp::pull GTest::gtest_main)
+target_include_directories(agent_metrics_tests PRIVATE ${PROJECT_SOURCE_DIR}/src)
+add_test(NAME agent_metrics_tests COMMAND agent_metrics_tests --gtest_brief=1)
+
+if(TARGET tessivo-agent)
+  add_executable(tessivo_io_writer ${CMAKE_CURRENT_LIST_DIR}/io_writer.cpp)
+  add_test(NAME agent_prometheus
+           COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/prometheus_test.sh $<TARGET_FILE:tessivo-agent>
+                   $<TARGET_FILE:tessivo_io_writer>)
+  set_tests_properties(agent_prometheus PROPERTIES TIMEOUT 150)
+  # The package is built from a release tree only; the sanitizers' tree would package
+  # instrumented binaries.
+  if(NOT CMAKE_CXX_FLAGS MATCHES "sanitize")
+    add_test(NAME agent_package COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/package_test.sh ${CMAKE_BINARY_DIR})
+    set_tests_properties(agent_package PROPERTIES TIMEOUT 300)
+  endif()
+endif()
