@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <deque>
 #include <limits>
 #include <span>
 #include <string>
@@ -22,11 +21,11 @@ namespace {
 
 constexpr float kRowHeight = 18.0f;
 
-const std::deque<ChartSample>& activeQueue(const SpeedChart& chart) {
+const SampleQueue& activeQueue(const SpeedChart& chart) {
   return chart.rangeMode == ChartRange::Live ? chart.liveSamples : chart.minuteSamples;
 }
 
-std::int32_t queueCount(const std::deque<ChartSample>& queue) {
+std::int32_t queueCount(const SampleQueue& queue) {
   constexpr auto kMax = static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
   return static_cast<std::int32_t>(std::min(queue.size(), kMax));
 }
@@ -119,7 +118,7 @@ FrameGeometry FrameGeometry::compute(const SpeedChart& chart, float targetWidth,
   g.plotHeight = std::max(g.plotBottom - kPlotTop, 1.0f);
   g.span = spanOf(chart);
 
-  const std::deque<ChartSample>& queue = activeQueue(chart);
+  const SampleQueue& queue = activeQueue(chart);
   g.itemCount = queueCount(queue);
   g.newest = newestOf(g.itemCount);
   g.leftIndex = leftIndexOf(g.newest, chart.viewPan, g.span);
@@ -206,7 +205,7 @@ void SpeedChart::paint(Canvas& canvas, float width, float height) const {
 }
 
 void SpeedChart::drawSeries(Canvas& canvas, bool read, const FrameGeometry& frame) const {
-  const std::deque<ChartSample>& queue = activeQueue(*this);
+  const SampleQueue& queue = activeQueue(*this);
   // A single item makes no line; a frame computed for other data must not index past the queue.
   if (frame.drawnCount() < 2 || frame.firstDrawn < 0 || frame.lastDrawn >= queueCount(queue)) return;
   const auto count = static_cast<std::size_t>(frame.drawnCount());
@@ -229,7 +228,7 @@ void SpeedChart::drawSeries(Canvas& canvas, bool read, const FrameGeometry& fram
 
 void SpeedChart::drawHeader(Canvas& canvas, float left, float right, const FrameGeometry& frame) const {
   if (canvas.hasFormat(TextFormat::Header)) {
-    const std::deque<ChartSample>& queue = activeQueue(*this);
+    const SampleQueue& queue = activeQueue(*this);
     const std::uint64_t currentRead = queue.empty() ? 0 : queue.back().readRate;
     const std::uint64_t currentWrite = queue.empty() ? 0 : queue.back().writeRate;
     std::u16string header;
@@ -260,7 +259,7 @@ void SpeedChart::drawHeader(Canvas& canvas, float left, float right, const Frame
 
 void SpeedChart::drawSharePanel(Canvas& canvas, std::int32_t index, float left, float top, float right,
                                 float bottom) const {
-  const std::deque<ChartSample>& queue = activeQueue(*this);
+  const SampleQueue& queue = activeQueue(*this);
   const std::int32_t itemCount = queueCount(queue);
   if (index < 0 || index >= itemCount) return;
   const ChartSample& item = queue[static_cast<std::size_t>(index)];

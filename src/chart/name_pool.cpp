@@ -39,6 +39,10 @@ std::uint32_t NamePool::intern(std::u16string_view name) {
   return id;
 }
 
+void NamePool::retain(std::uint32_t id) {
+  if (id < entries_.size() && entries_[id].refs > 0) ++entries_[id].refs;
+}
+
 void NamePool::release(std::uint32_t id) {
   if (id >= entries_.size() || entries_[id].refs == 0) return;
   Entry& e = entries_[id];

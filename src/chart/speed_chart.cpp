@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 namespace tessivo {
@@ -46,19 +47,39 @@ void SpeedChart::releaseNames(const ChartSample& sample) {
   for (const Contributor& c : sample.contributors) names.release(c.nameId);
 }
 
-void SpeedChart::trimQueue(std::deque<ChartSample>& queue, std::uint64_t capacity) {
+void SpeedChart::trimQueue(SampleQueue& queue, std::uint64_t capacity) {
   while (queue.size() > capacity) {
     releaseNames(queue.front());
     queue.pop_front();
   }
+  queue.setLimit(static_cast<std::size_t>(std::min<std::uint64_t>(capacity, SIZE_MAX - 1)));
 }
 
 void SpeedChart::clearHistory() {
   for (const ChartSample& s : liveSamples) releaseNames(s);
   for (const ChartSample& s : minuteSamples) releaseNames(s);
-  liveSamples.clear();
-  minuteSamples.clear();
+  for (const MinuteAccumulator::Sums& sums : minuteAccumulator.nameSums) names.release(sums.nameId);
+  liveSamples = SampleQueue{};
+  minuteSamples = SampleQueue{};
   minuteAccumulator = MinuteAccumulator{};
+  ranked_ = std::vector<Ranked>();
+  compactNames();
+}
+
+void SpeedChart::compactNames() {
+  // Below half full the pool is built anew; the cost is one lookup per stored contributor.
+  if (names.idCount() < 64 || names.liveNames() * 2 >= names.idCount()) return;
+  NamePool fresh;
+  for (SampleQueue* queue : {&liveSamples, &minuteSamples})
+    for (ChartSample& s : *queue)
+      for (Contributor& c : s.contributors) c.nameId = fresh.intern(names.name(c.nameId));
+  MinuteAccumulator& acc = minuteAccumulator;
+  for (MinuteAccumulator::Sums& sums : acc.nameSums) sums.nameId = fresh.intern(names.name(sums.nameId));
+  acc.slotOf = std::vector<std::uint32_t>(fresh.idCount(), 0);
+  for (std::size_t i = 0; i < acc.nameSums.size(); ++i)
+    acc.slotOf[acc.nameSums[i].nameId] = static_cast<std::uint32_t>(i + 1);
+  names = std::move(fresh);
+  ranked_ = std::vector<Ranked>();
 }
 
 bool SpeedChart::closeMinuteIfDue() {
@@ -66,66 +87,73 @@ bool SpeedChart::closeMinuteIfDue() {
   if (acc.tickCount < ticksPerMinute) return false;
 
   const auto n = static_cast<std::uint64_t>(acc.tickCount);
-  ChartSample minute{acc.readSum / n, acc.writeSum / n, {}};
-
   // Every name is averaged over the whole minute, not over the refreshes it appeared in.
-  struct Ranked {
-    const std::u16string* name;
-    std::uint64_t readRate;
-    std::uint64_t writeRate;
-  };
-  std::vector<Ranked> ranked;
-  ranked.reserve(acc.nameSums.size());
-  for (const auto& [name, sums] : acc.nameSums) ranked.push_back({&name, sums.readSum / n, sums.writeSum / n});
+  ranked_.clear();
+  for (const MinuteAccumulator::Sums& sums : acc.nameSums)
+    ranked_.push_back({sums.nameId, sums.readSum / n, sums.writeSum / n});
 
   // Equal sums are ordered by name so that which names survive the cut does not
-  // depend on the hash map's walk order.
-  const auto larger = [](const Ranked& a, const Ranked& b) {
+  // depend on the order the names came in.
+  const auto larger = [this](const Ranked& a, const Ranked& b) {
     const std::uint64_t ra = rankOf(a.readRate, a.writeRate);
     const std::uint64_t rb = rankOf(b.readRate, b.writeRate);
     if (ra != rb) return ra > rb;
-    return *a.name < *b.name;
+    return names.name(a.nameId) < names.name(b.nameId);
   };
-  const std::size_t kept = std::min(ranked.size(), kMaxContributors);
-  std::partial_sort(ranked.begin(), ranked.begin() + static_cast<std::ptrdiff_t>(kept), ranked.end(), larger);
+  const std::size_t kept = std::min(ranked_.size(), kMaxContributors);
+  std::partial_sort(ranked_.begin(), ranked_.begin() + static_cast<std::ptrdiff_t>(kept), ranked_.end(), larger);
 
-  minute.contributors.reserve(kept);
-  for (std::size_t i = 0; i < kept; ++i)
-    minute.contributors.push_back({names.intern(*ranked[i].name), ranked[i].readRate, ranked[i].writeRate});
-
-  minuteSamples.push_back(std::move(minute));
+  ChartSample& minute = minuteSamples.emplace_back();
+  minute.readRate = acc.readSum / n;
+  minute.writeRate = acc.writeSum / n;
+  for (std::size_t i = 0; i < kept; ++i) {
+    names.retain(ranked_[i].nameId);
+    minute.contributors.push_back({ranked_[i].nameId, ranked_[i].readRate, ranked_[i].writeRate});
+  }
+  // The new item holds its names now, so the accumulator's references can go first.
+  for (const MinuteAccumulator::Sums& sums : acc.nameSums) {
+    acc.slotOf[sums.nameId] = 0;
+    names.release(sums.nameId);
+  }
+  acc.nameSums.clear();
   trimQueue(minuteSamples, minuteCapacity);
 
   acc.tickCount = 0;
   acc.readSum = 0;
   acc.writeSum = 0;
-  acc.nameSums.clear();
   return true;
 }
 
-void SpeedChart::recordSample(std::uint64_t totalRead, std::uint64_t totalWrite, std::vector<NameRate> topList) {
+void SpeedChart::recordSample(std::uint64_t totalRead, std::uint64_t totalWrite, std::span<const NameRate> topList) {
   // An item names at most ten contributors; a longer list (largest first) is cut
   // rather than letting the history's memory grow with it.
-  if (topList.size() > kMaxContributors) topList.resize(kMaxContributors);
+  topList = topList.first(std::min(topList.size(), kMaxContributors));
+
+  // The live item takes its references before the minute closing below drops any, so a
+  // name in both never leaves the pool in between.
+  ChartSample& live = liveSamples.emplace_back();
+  live.readRate = totalRead;
+  live.writeRate = totalWrite;
+  for (const NameRate& entry : topList)
+    live.contributors.push_back({names.intern(entry.name), entry.readRate, entry.writeRate});
 
   MinuteAccumulator& acc = minuteAccumulator;
   acc.tickCount += 1;
   acc.readSum += totalRead;
   acc.writeSum += totalWrite;
-  for (const NameRate& entry : topList) {
-    auto it = acc.nameSums.find(entry.name);
-    if (it == acc.nameSums.end()) it = acc.nameSums.try_emplace(entry.name).first;
-    it->second.readSum += entry.readRate;
-    it->second.writeSum += entry.writeRate;
+  for (const Contributor& c : live.contributors) {
+    if (c.nameId >= acc.slotOf.size()) acc.slotOf.resize(names.idCount(), 0);
+    std::uint32_t& slot = acc.slotOf[c.nameId];
+    if (slot == 0) {
+      names.retain(c.nameId);
+      acc.nameSums.push_back({c.nameId, 0, 0});
+      slot = static_cast<std::uint32_t>(acc.nameSums.size());
+    }
+    acc.nameSums[slot - 1].readSum += c.readRate;
+    acc.nameSums[slot - 1].writeSum += c.writeRate;
   }
 
   const bool closedMinute = closeMinuteIfDue();
-
-  ChartSample live{totalRead, totalWrite, {}};
-  live.contributors.reserve(topList.size());
-  for (const NameRate& entry : topList)
-    live.contributors.push_back({names.intern(entry.name), entry.readRate, entry.writeRate});
-  liveSamples.push_back(std::move(live));
   trimQueue(liveSamples, liveCapacity);
 
   // An altered view moves its pan with every new item so the same items stay on screen.
@@ -156,6 +184,7 @@ void SpeedChart::setRetentionHours(std::int32_t hours) {
   retentionHours = clamped;
   recomputeCapacities();
   trimQueue(minuteSamples, minuteCapacity);
+  compactNames();
   resetView();
   repaint();
 }
@@ -201,7 +230,7 @@ float SpeedChart::defaultSpan() const {
 
 float SpeedChart::clampPan(float proposedPan) const { return std::min(proposedPan, maxPan()); }
 
-const std::deque<ChartSample>& SpeedChart::shownQueue() const {
+const SampleQueue& SpeedChart::shownQueue() const {
   return rangeMode == ChartRange::Live ? liveSamples : minuteSamples;
 }
 

@@ -3,9 +3,9 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
+#include <initializer_list>
+#include <span>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "chart/canvas.h"
@@ -15,16 +15,19 @@
 
 namespace tessivo {
 
-// The minute being filled.
+// The minute being filled. Its names are the chart's pool names (exact, case-sensitive),
+// each holding one reference while the minute lasts.
 struct MinuteAccumulator {
   struct Sums {
+    std::uint32_t nameId = 0;
     std::uint64_t readSum = 0;
     std::uint64_t writeSum = 0;
   };
   std::int32_t tickCount = 0;
   std::uint64_t readSum = 0;
   std::uint64_t writeSum = 0;
-  std::unordered_map<std::u16string, Sums> nameSums;  // exact, case-sensitive names
+  std::vector<Sums> nameSums;         // in order of first appearance
+  std::vector<std::uint32_t> slotOf;  // per pool id: its nameSums index + 1, 0 for none
 };
 
 struct FrameGeometry;  // per-frame values of a drawing, see chart_frame.h
@@ -37,8 +40,8 @@ class SpeedChart {
   std::uint64_t liveCapacity = 240;
   std::int32_t ticksPerMinute = 180;
   std::uint64_t minuteCapacity = 4320;
-  std::deque<ChartSample> liveSamples;    // index 0 is the oldest
-  std::deque<ChartSample> minuteSamples;  // index 0 is the oldest
+  SampleQueue liveSamples;    // index 0 is the oldest
+  SampleQueue minuteSamples;  // index 0 is the oldest
   MinuteAccumulator minuteAccumulator;
   NamePool names;  // the contributors' names of both queues
 
@@ -62,8 +65,11 @@ class SpeedChart {
   ChartSurface* surface = nullptr;
 
   // ---- entry points ----
-  // One refresh's totals and top list (at most ten, largest first; taken over).
-  void recordSample(std::uint64_t totalRead, std::uint64_t totalWrite, std::vector<NameRate> topList);
+  // One refresh's totals and top list (largest first; past ten not kept).
+  void recordSample(std::uint64_t totalRead, std::uint64_t totalWrite, std::span<const NameRate> topList);
+  void recordSample(std::uint64_t totalRead, std::uint64_t totalWrite, std::initializer_list<NameRate> topList) {
+    recordSample(totalRead, totalWrite, std::span<const NameRate>(topList.begin(), topList.size()));
+  }
   void setRange(ChartRange range);
   void setSampleInterval(std::int32_t intervalMs);
   void setRetentionHours(std::int32_t hours);
@@ -73,7 +79,7 @@ class SpeedChart {
   float clampPan(float proposedPan) const;
 
   // ---- derived values ----
-  const std::deque<ChartSample>& shownQueue() const;
+  const SampleQueue& shownQueue() const;
   std::int32_t itemCount() const;
   float itemSeconds() const;
   float effectiveSpan() const;  // max(viewSpan, 2)
@@ -103,9 +109,18 @@ class SpeedChart {
   void repaint() const;
   // History helpers: every sample that leaves a queue gives its names back to the pool.
   void releaseNames(const ChartSample& sample);
-  void trimQueue(std::deque<ChartSample>& queue, std::uint64_t capacity);
+  void trimQueue(SampleQueue& queue, std::uint64_t capacity);
   void clearHistory();
   bool closeMinuteIfDue();  // true when this refresh closed a minute sample
+  // After a clear or trim has left most pool ids free: a pool of only the live names.
+  void compactNames();
+
+  struct Ranked {
+    std::uint32_t nameId;
+    std::uint64_t readRate;
+    std::uint64_t writeRate;
+  };
+  std::vector<Ranked> ranked_;  // reused by closeMinuteIfDue
 };
 
 }  // namespace tessivo

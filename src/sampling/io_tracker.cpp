@@ -138,7 +138,7 @@ void IoTracker::sweep() {
 }
 
 void IoTracker::clear() {
-  states = {};  // clear() alone would keep every bucket the table grew to
+  states = decltype(states)();  // clear() alone would keep every bucket the table grew to
   sweepBucket_ = 0;
 }
 

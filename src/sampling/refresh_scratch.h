@@ -20,6 +20,7 @@ struct RefreshScratch {
   TextIndex topNames;                     // exact names of the active processes
   std::vector<NameRate> topSums;          // per topNames number (name left empty)
   std::vector<std::uint32_t> topOrder;    // topNames numbers, busiest first
+  std::vector<NameRate> topList;          // the first ten or fewer are this refresh's top list
   RowBuilder rowBuilder;
   std::vector<ProcessRow> spareRows;      // the rows of an earlier refresh, rebuilt in place
   RowSortScratch rowSort;                 // the sort keys of the rows being ordered

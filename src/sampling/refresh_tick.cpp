@@ -1,6 +1,7 @@
 #include "sampling/refresh_tick.h"
 
 #include <algorithm>
+#include <span>
 #include <utility>
 
 #include "app/app_state.h"
@@ -13,8 +14,9 @@ namespace {
 constexpr std::size_t kTopListSize = 10;
 
 // The busiest names of this refresh: exact-name sums over the processes with a speed,
-// largest read + write first, at most ten.
-std::vector<NameRate> buildTopList(const std::vector<ProcessActivity>& activities, RefreshScratch& scratch) {
+// largest read + write first, at most ten; written into the scratch's list, whose names
+// keep their storage from one refresh to the next.
+std::span<const NameRate> buildTopList(const std::vector<ProcessActivity>& activities, RefreshScratch& scratch) {
   TextIndex& names = scratch.topNames;
   std::vector<NameRate>& sums = scratch.topSums;
   names.reset(activities.size());
@@ -45,13 +47,15 @@ std::vector<NameRate> buildTopList(const std::vector<ProcessActivity>& activitie
                       return sa != sb ? sa > sb : a < b;
                     });
 
-  std::vector<NameRate> topList;
-  topList.reserve(kept);
+  std::vector<NameRate>& topList = scratch.topList;
+  if (topList.size() < kept) topList.resize(kept);  // never shrunk: the names past `kept` keep their storage
   for (std::size_t i = 0; i < kept; ++i) {
     const std::uint32_t number = order[i];
-    topList.push_back(NameRate{std::u16string(names.key(number)), sums[number].readRate, sums[number].writeRate});
+    topList[i].name.assign(names.key(number));
+    topList[i].readRate = sums[number].readRate;
+    topList[i].writeRate = sums[number].writeRate;
   }
-  return topList;
+  return std::span<const NameRate>(topList).first(kept);
 }
 
 }  // namespace

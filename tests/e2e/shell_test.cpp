@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cmath>
 #include <cstdlib>
 #include <functional>
 #include <new>
@@ -326,10 +327,15 @@ TEST_F(MainWindowTest, ChartTurnsTheMouseIntoViewChangesAndAnAllocationFailureIn
   EXPECT_FALSE(state.chart.hoverActive);
   state.chart.resetView();
   const float span = state.chart.viewSpan;
+  // The wheel's point is on the screen; in a window away from the screen's origin, zoomed about
+  // the plot's middle the newest tenth of the items shown leaves on the right.
+  SetWindowPos(hwnd, nullptr, 300, 150, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   POINT middle{64 + (800 - 64 - 16) / 2, 100};  // of the plot, in screen coordinates
   ClientToScreen(chart, &middle);
+  ASSERT_GT(middle.x, 300 + 64 + (800 - 64 - 16) / 2);
   SendMessageW(chart, WM_MOUSEWHEEL, MAKEWPARAM(0, WHEEL_DELTA), MAKELPARAM(middle.x, middle.y));
-  EXPECT_LT(state.chart.viewSpan, span) << "a wheel step away from the user zooms in";
+  EXPECT_EQ(std::tuple(state.chart.viewSpan, std::round(state.chart.viewPan)), std::tuple(0.8f * span, span / 10))
+      << "a wheel step away from the user zooms in about the cursor";
   mouse(WM_LBUTTONDBLCLK);
   EXPECT_EQ(state.chart.viewSpan, span) << "a double click resets the view";
   paintChart();
