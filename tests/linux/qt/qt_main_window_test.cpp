@@ -50,7 +50,7 @@ struct ShellTest : ::testing::Test {
     sys.add(10, u"zeta", u"/usr/bin/zeta").perTick.readBytes = 900'000;
     sys.add(20, u"alpha", u"/usr/bin/alpha").perTick.readBytes = 1'000;
     window = std::make_unique<QtMainWindow>(
-        state, QtShellOptions{[this](ProcByteSource s) { sources.push_back(s); }, false});
+        state, QtShellOptions{[this](ProcByteSource s) { sources.push_back(s); }, false, {}});
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
     RefreshTick::run(state);
