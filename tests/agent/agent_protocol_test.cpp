@@ -1,0 +1,178 @@
+// The agent's protocol: what one side encodes the other decodes, and nothing else is taken.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "agent/agent_protocol.h"
+
+namespace tessivo::agent {
+namespace {
+
+ProcessSample sample(std::uint32_t pid, std::u16string name, std::uint32_t generation = 0) {
+  ProcessSample s;
+  s.pid = pid;
+  s.name = std::move(name);
+  s.createTime = 1000ull * pid + 7;
+  s.imageGeneration = generation;
+  return s;
+}
+
+ProcCounters both(std::uint64_t base) {
+  return {IoCounters{base + 1, base + 2, base + 3, base + 4, base + 5, base + 6},
+          IoCounters{base + 1, base + 2, 0, base + 40, base + 50, 0}};
+}
+
+std::string payloadOf(const std::string& frame) {
+  std::string_view payload;
+  std::size_t bytes = 0;
+  EXPECT_EQ(peekFrame(frame, kMaxReplyPayload, payload, bytes), FrameStatus::Ready);
+  EXPECT_EQ(bytes, frame.size());
+  return std::string(payload);
+}
+
+std::string snapshotPayload(const std::vector<ProcessSample>& samples, const std::vector<ProcCounters>& counters) {
+  std::string frame;
+  encodeSnapshot(42, 9, samples, counters, frame);
+  return payloadOf(frame);
+}
+
+// Every message kind, with the decoder that must accept it whole and refuse every
+// truncation of it and any byte more.
+struct Case {
+  const char* what;
+  std::string payload;
+  std::function<bool(std::string_view)> decodes;
+};
+
+std::vector<Case> cases() {
+  std::vector<Case> all;
+  auto frame = [](auto&& encode) {
+    std::string f;
+    encode(f);
+    return payloadOf(f);
+  };
+  all.push_back({"hello", frame([](std::string& f) { encodeHello({kVersion, 333, 77}, f); }),
+                 [](std::string_view p) { return decodeHello(p) == Hello{kVersion, 333, 77}; }});
+  all.push_back({"snapshot request", frame([](std::string& f) { encodeRequest({MessageType::Snapshot, 0}, f); }),
+                 [](std::string_view p) { return decodeRequest(p) == Request{MessageType::Snapshot, 0}; }});
+  all.push_back({"path request", frame([](std::string& f) { encodeRequest({MessageType::ImagePath, 0xdeadbeef}, f); }),
+                 [](std::string_view p) { return decodeRequest(p) == Request{MessageType::ImagePath, 0xdeadbeef}; }});
+  all.push_back({"clock request", frame([](std::string& f) { encodeRequest({MessageType::Clock, 0}, f); }),
+                 [](std::string_view p) { return decodeRequest(p) == Request{MessageType::Clock, 0}; }});
+  all.push_back({"path", frame([](std::string& f) { encodeImagePath(5, u"/usr/bin/ß", f); }), [](std::string_view p) {
+                   const auto r = decodeImagePath(p);
+                   return r && r->pid == 5 && r->path == u"/usr/bin/ß";
+                 }});
+  all.push_back({"clock", frame([](std::string& f) { encodeClock(0x0102030405060708ull, f); }),
+                 [](std::string_view p) { return decodeClock(p) == 0x0102030405060708ull; }});
+  all.push_back({"error", frame([](std::string& f) { encodeError(ErrorCode::NoSample, f); }),
+                 [](std::string_view p) { return decodeError(p) == ErrorCode::NoSample; }});
+  const std::vector<ProcessSample> samples{sample(1, u"systemd"), sample(70000, u"", 3), sample(0xffffffff, u"写入器")};
+  const std::vector<ProcCounters> counters{both(0), both(1ull << 40), both(~0ull - 60)};
+  all.push_back({"snapshot", snapshotPayload(samples, counters), [samples, counters](std::string_view p) {
+                   Snapshot s;
+                   if (!decodeSnapshot(p, s) || s.sampleMs != 42 || s.sequence != 9 || s.samples.size() != 3) return false;
+                   for (std::size_t i = 0; i < 3; ++i) {
+                     const ProcessSample& d = s.samples[i];
+                     if (d.pid != samples[i].pid || d.name != samples[i].name || d.createTime != samples[i].createTime ||
+                         d.imageGeneration != samples[i].imageGeneration || !(s.counters[i].allIo == counters[i].allIo) ||
+                         !(s.counters[i].diskOnly == counters[i].diskOnly) || !(d.counters == counters[i].allIo))
+                       return false;
+                   }
+                   return true;
+                 }});
+  return all;
+}
+
+TEST(AgentProtocol, EachMessageDecodesWholeAndNoTruncationOrExtensionDoes) {
+  for (const Case& c : cases()) {
+    EXPECT_TRUE(c.decodes(c.payload)) << c.what;
+    for (std::size_t n = 0; n < c.payload.size(); ++n) EXPECT_FALSE(c.decodes(c.payload.substr(0, n))) << c.what << n;
+    EXPECT_FALSE(c.decodes(c.payload + '\0')) << c.what;
+    // Another message's decoder refuses it.
+    for (const Case& other : cases()) {
+      if (other.payload[0] == c.payload[0]) continue;
+      EXPECT_FALSE(other.decodes(c.payload)) << other.what << " took " << c.what;
+    }
+  }
+}
+
+TEST(AgentProtocol, HostileSnapshotsAreRefused) {
+  const std::u16string longName(kMaxNameUnits + 1, u'x');
+  struct Bad {
+    const char* what;
+    std::vector<ProcessSample> samples;
+  };
+  const std::vector<Bad> bad{
+      {"descending pids", {sample(5, u"a"), sample(4, u"b")}},
+      {"a pid twice", {sample(5, u"a"), sample(5, u"b")}},
+      {"pid zero", {sample(0, u"a")}},
+  };
+  for (const Bad& b : bad) {
+    Snapshot out;
+    EXPECT_FALSE(decodeSnapshot(snapshotPayload(b.samples, std::vector<ProcCounters>(b.samples.size())), out))
+        << b.what;
+    EXPECT_TRUE(out.samples.empty() && out.counters.empty()) << b.what;
+  }
+  // A name over the limit is cut by the encoder; raised past it by hand, it is refused.
+  std::string p = snapshotPayload({sample(3, longName)}, {ProcCounters{}});
+  Snapshot out;
+  ASSERT_TRUE(decodeSnapshot(p, out));
+  EXPECT_EQ(out.samples[0].name.size(), kMaxNameUnits);
+  const std::size_t nameLength = kSnapshotHeadBytes + kRecordFixedBytes - 2;
+  p[nameLength] = static_cast<char>(kMaxNameUnits + 1);
+  p.append("xx");
+  EXPECT_FALSE(decodeSnapshot(p, out));
+  // A count beyond what the payload holds, and beyond the limit.
+  for (const std::uint32_t count : {2u, static_cast<std::uint32_t>(kMaxProcesses + 1), 0xffffffffu}) {
+    std::string q = snapshotPayload({sample(3, u"a")}, {ProcCounters{}});
+    for (int i = 0; i < 4; ++i) q[17 + i] = static_cast<char>((count >> (8 * i)) & 0xff);
+    EXPECT_FALSE(decodeSnapshot(q, out)) << count;
+  }
+}
+
+TEST(AgentProtocol, FramesAndPathsAtTheirLimits) {
+  struct FrameCase {
+    std::string bytes;
+    std::size_t max;
+    FrameStatus status;
+  };
+  const std::vector<FrameCase> frames{
+      {"", 16, FrameStatus::NeedMore},
+      {std::string("\x01\x00\x00", 3), 16, FrameStatus::NeedMore},
+      {std::string("\x00\x00\x00\x00", 4), 16, FrameStatus::Invalid},
+      {std::string("\x10\x00\x00\x00", 4) + std::string(15, 'a'), 16, FrameStatus::NeedMore},
+      {std::string("\x10\x00\x00\x00", 4) + std::string(16, 'a'), 16, FrameStatus::Ready},
+      {std::string("\x11\x00\x00\x00", 4), 16, FrameStatus::Invalid},
+      {std::string("\xff\xff\xff\xff", 4), kMaxReplyPayload, FrameStatus::Invalid},
+  };
+  for (const FrameCase& f : frames) {
+    std::string_view payload;
+    std::size_t bytes = 0;
+    EXPECT_EQ(peekFrame(f.bytes, f.max, payload, bytes), f.status) << f.bytes.size();
+  }
+  struct PathCase {
+    std::u16string path;
+    bool kept;
+  };
+  const std::vector<PathCase> paths{{std::u16string(kMaxPathUnits, u'/'), true},
+                                    {std::u16string(kMaxPathUnits + 1, u'/'), false},
+                                    {u"", true}};
+  for (const PathCase& c : paths) {
+    std::string f;
+    encodeImagePath(1, c.path, f);
+    const auto r = decodeImagePath(payloadOf(f));
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->path.size(), c.kept ? c.path.size() : 0);
+  }
+  std::string relative;
+  encodeImagePath(1, u"bin/sh", relative);
+  EXPECT_FALSE(decodeImagePath(payloadOf(relative)));
+  std::string hello;
+  encodeHello({kVersion, 1, 1}, hello);
+  hello[5] ^= 1;  // the magic
+  EXPECT_FALSE(decodeHello(payloadOf(hello)));
+}
+
+}  // namespace
+}  // namespace tessivo::agent
