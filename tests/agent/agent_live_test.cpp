@@ -1,0 +1,336 @@
+// The real tessivo-agent against hostile clients, and the desktop program's source as an
+// unprivileged user against the agent running as root. Waits are bounded retries.
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <string>
+#include <thread>
+
+#include "agent/agent_protocol.h"
+#include "linux/agent_system.h"
+#include "linux/proc_parse.h"
+
+namespace tessivo {
+namespace {
+
+void pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// A running agent over a socket in a fresh directory; the group it serves is its egid.
+class Agent {
+ public:
+  explicit Agent(gid_t group = getegid()) {
+    char dirTemplate[] = "/tmp/tessivo-agent-XXXXXX";
+    dir_ = ::mkdtemp(dirTemplate);
+    ::chmod(dir_.c_str(), 0755);
+    socket_ = dir_ + "/agent.sock";
+    start(group);
+  }
+  ~Agent() {
+    stop();
+    std::system(("rm -rf " + dir_).c_str());
+  }
+  void start(gid_t group) {
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      const int log = ::open((dir_ + "/log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+      ::dup2(log, 2);
+      if (group != getegid() && ::setresgid(group, group, group) != 0) ::_exit(3);
+      ::execl(TESSIVO_AGENT_BINARY, "tessivo-agent", "--socket", socket_.c_str(), "--interval", "50", nullptr);
+      ::_exit(4);
+    }
+    for (int i = 0; i < 200 && ::access(socket_.c_str(), F_OK) != 0; ++i) pause(20);
+  }
+  // The agent's exit status (0 after a clean stop on SIGTERM).
+  int stop() {
+    if (pid_ <= 0) return -1;
+    ::kill(pid_, SIGTERM);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = 0;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  bool alive() const { return pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) == 0; }
+  pid_t pid() const { return pid_; }
+  const std::string& socket() const { return socket_; }
+  std::string log() const {
+    std::ifstream in(dir_ + "/log");
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  const std::string& dir() const { return dir_; }
+
+ private:
+  std::string dir_, socket_;
+  pid_t pid_ = 0;
+};
+
+int rawConnect(const std::string& path) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
+    const int error = errno;
+    ::close(fd);
+    return -error;
+  }
+  return fd;
+}
+
+// Bytes the agent sent before closing (or within ~3 s); "closed" says whether it closed.
+std::string drain(int fd, bool& closed, int timeoutMs = 3000) {
+  timeval timeout{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
+  std::string got;
+  char buffer[4096];
+  ssize_t n = 0;
+  while ((n = ::recv(fd, buffer, sizeof(buffer), 0)) > 0) got.append(buffer, static_cast<std::size_t>(n));
+  closed = n == 0 || (n < 0 && errno == ECONNRESET);
+  return got;
+}
+
+// A good client keeps getting fresh snapshots, its own process among them.
+void expectServed(const std::string& socket, int rounds) {
+  AgentSystem client(socket);
+  for (int i = 0; i < 50 && !client.connect(); ++i) pause(20);  // places freed a moment later
+  ASSERT_TRUE(client.connected());
+  std::vector<ProcessSample> out;
+  std::uint64_t sequence = 0;
+  for (int i = 0; i < rounds; ++i) {
+    client.readSnapshot(out);
+    ASSERT_TRUE(client.connected()) << i;
+    EXPECT_TRUE(std::any_of(out.begin(), out.end(), [](const ProcessSample& s) { return s.pid == static_cast<std::uint32_t>(::getpid()); }));
+    EXPECT_GE(client.lastSequence(), sequence);
+    sequence = client.lastSequence();
+    pause(10);
+  }
+  EXPECT_FALSE(client.imagePath(static_cast<std::uint32_t>(::getpid())).empty());
+}
+
+TEST(AgentLive, HostileClientsNeverStopTheOthersNorTheAgent) {
+  Agent agent;
+  ASSERT_TRUE(agent.alive());
+  std::mt19937 random(18);
+  std::string noise(4096, '\0');
+  for (char& c : noise) c = static_cast<char>(random());
+  const int noisy = rawConnect(agent.socket());
+  const int oversized = rawConnect(agent.socket());
+  const int partial = rawConnect(agent.socket());
+  const int silent = rawConnect(agent.socket());
+  const int flooder = rawConnect(agent.socket());
+  ASSERT_GE(std::min({noisy, oversized, partial, silent, flooder}), 0);
+  ::send(noisy, noise.data(), noise.size(), MSG_NOSIGNAL);
+  ::send(oversized, "\x00\x00\x00\x10\x10", 5, MSG_NOSIGNAL);
+  ::send(partial, "\x01\x00", 2, MSG_NOSIGNAL);
+  // Asks for snapshot after snapshot and reads none of them.
+  std::string requests;
+  for (int i = 0; i < 2000; ++i) agent::encodeRequest({agent::MessageType::Snapshot, 0}, requests);
+  ::fcntl(flooder, F_SETFL, O_NONBLOCK);
+  ::send(flooder, requests.data(), requests.size(), MSG_NOSIGNAL);
+  for (const int fd : {noisy, oversized}) {
+    bool closed = false;
+    drain(fd, closed);
+    EXPECT_TRUE(closed);
+  }
+  // 3 held, 13 more fill the 16 places; the 14th is turned away without a greeting.
+  std::vector<int> extra;
+  for (int i = 0; i < 14; ++i) extra.push_back(rawConnect(agent.socket()));
+  bool closed = false;
+  EXPECT_EQ(drain(extra.back(), closed, 1000), "");
+  EXPECT_TRUE(closed);
+  for (int i = 0; i < 4; ++i) ::close(extra[static_cast<std::size_t>(i)]);  // places for the good one
+  expectServed(agent.socket(), 20);
+  drain(partial, closed);  // dropped after the frame timeout
+  EXPECT_TRUE(closed);
+  EXPECT_TRUE(agent.alive());
+  for (const int fd : {noisy, oversized, partial, silent, flooder}) ::close(fd);
+  for (std::size_t i = 4; i < extra.size(); ++i) ::close(extra[i]);
+  EXPECT_NE(agent.log().find("clients already"), std::string::npos);
+  expectServed(agent.socket(), 5);
+  EXPECT_EQ(agent.stop(), 0);
+  EXPECT_NE(::access(agent.socket().c_str(), F_OK), 0);  // removed on the way out
+}
+
+// Throwaway system users, removed again; the tests that need them run as root only.
+class ThrowawayUser {
+ public:
+  explicit ThrowawayUser(const std::string& name, const std::string& group = "") : name_(name) {
+    std::system(("userdel " + name + " 2>/dev/null; groupdel " + name + " 2>/dev/null").c_str());
+    std::system(("useradd --system --no-create-home --user-group " + (group.empty() ? "" : "-G " + group + " ") + name)
+                    .c_str());
+    const passwd* pw = ::getpwnam(name.c_str());
+    if (pw != nullptr) {
+      uid = pw->pw_uid;
+      gid = pw->pw_gid;
+    }
+  }
+  ~ThrowawayUser() { std::system(("userdel " + name_ + " 2>/dev/null; groupdel " + name_ + " 2>/dev/null").c_str()); }
+  // In a child: become this user (its groups too), with no capability left.
+  void become(const std::vector<gid_t>& groups) const {
+    if (::setgroups(groups.size(), groups.data()) != 0 || ::setresgid(gid, gid, gid) != 0 ||
+        ::setresuid(uid, uid, uid) != 0)
+      ::_exit(99);
+  }
+  uid_t uid = 0;
+  gid_t gid = 0;
+
+ private:
+  std::string name_;
+};
+
+// In a child as `user`: connect and report 0 (greeted), 1 (closed unheard) or 100 + errno.
+int connectAs(const ThrowawayUser& user, const std::string& socket) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    user.become({});
+    const int fd = rawConnect(socket);
+    if (fd < 0) ::_exit(100 - fd);
+    bool closed = false;
+    ::_exit(drain(fd, closed).empty() ? 1 : 0);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return WEXITSTATUS(status);
+}
+
+TEST(AgentLive, OutsidersAreRefusedByTheModeAndByTheAgent) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to create a throwaway user";
+  ThrowawayUser outsider("tessivo-t-out");
+  ASSERT_NE(outsider.uid, 0u);
+  Agent agent;
+  struct stat st {};
+  ASSERT_EQ(::stat(agent.socket().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0660u);
+  EXPECT_EQ(connectAs(outsider, agent.socket()), 100 + EACCES);
+  // With the mode opened up by mistake, the agent's own check still turns the outsider away.
+  ::chmod(agent.socket().c_str(), 0666);
+  EXPECT_EQ(connectAs(outsider, agent.socket()), 1);
+  EXPECT_NE(agent.log().find("refused pid"), std::string::npos);
+  expectServed(agent.socket(), 3);
+  EXPECT_TRUE(agent.alive());
+}
+
+std::uint64_t wcharOf(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/io");
+  const std::string text((std::istreambuf_iterator<char>(in)), {});
+  const auto io = parseProcIo(text);
+  return io ? io->wchar : 0;
+}
+
+// The desktop's source in a child as an unprivileged member of the agent's group: on
+// each byte from `ticks` it takes one snapshot and answers with where it came from and
+// the counters it shows for `watched`.
+struct ProbeReply {
+  bool fromAgent = false;
+  std::uint64_t written = 0;
+};
+
+pid_t startProbe(const ThrowawayUser& user, gid_t group, const std::string& socket, pid_t watched, int ticks[2],
+                 int replies[2]) {
+  const pid_t child = ::fork();
+  if (child != 0) return child;
+  user.become({group});
+  ::close(ticks[1]);
+  ::close(replies[0]);
+  SwitchingSystem source(socket);
+  std::vector<ProcessSample> out;
+  char c = 0;
+  while (::read(ticks[0], &c, 1) == 1) {
+    source.readSnapshot(out);
+    ProbeReply reply{source.fromAgent(), ~0ull};
+    for (const ProcessSample& s : out)
+      if (s.pid == static_cast<std::uint32_t>(watched)) reply.written = s.counters.writeBytes;
+    if (::write(replies[1], &reply, sizeof(reply)) != sizeof(reply)) break;
+  }
+  ::_exit(0);
+}
+
+TEST(AgentLive, DesktopSourceAsAnotherUserSeesRealCountsAcrossAnAgentRestart) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to run the agent over another user's processes";
+  ThrowawayUser member("tessivo-t-in");
+  ASSERT_NE(member.uid, 0u);
+  Agent agent(member.gid);  // its socket's group is the member's
+  // A writer of root's: 1 MiB to a file at each byte on its pipe, acknowledged.
+  int toWriter[2], fromWriter[2], ticks[2], replies[2];
+  ASSERT_EQ(::pipe2(toWriter, O_CLOEXEC) | ::pipe2(fromWriter, O_CLOEXEC), 0);
+  const std::string file = agent.dir() + "/written";
+  const pid_t writer = ::fork();
+  if (writer == 0) {
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const std::string chunk(1 << 16, 'w');
+    char c = 0;
+    while (::read(toWriter[0], &c, 1) == 1) {
+      for (int i = 0; i < 16; ++i)
+        if (::write(fd, chunk.data(), chunk.size()) != static_cast<ssize_t>(chunk.size())) ::_exit(1);
+      if (::write(fromWriter[1], "d", 1) != 1) ::_exit(1);
+    }
+    ::_exit(0);
+  }
+  ASSERT_EQ(::pipe2(ticks, O_CLOEXEC) | ::pipe2(replies, O_CLOEXEC), 0);
+  const pid_t probe = startProbe(member, member.gid, agent.socket(), writer, ticks, replies);
+  for (const int fd : {toWriter[0], fromWriter[1], ticks[0], replies[1]}) ::close(fd);  // a dead child reads as EOF
+  auto tick = [&] {
+    ProbeReply reply;
+    EXPECT_EQ(::write(ticks[1], "t", 1), 1);
+    if (::read(replies[0], &reply, sizeof(reply)) != static_cast<ssize_t>(sizeof(reply))) ADD_FAILURE() << "probe gone";
+    return reply;
+  };
+  auto write1MiB = [&] {
+    char c = 0;
+    EXPECT_EQ(::write(toWriter[1], "w", 1), 1);
+    EXPECT_EQ(::read(fromWriter[0], &c, 1), 1);
+  };
+  // Until the agent has sampled what the writer did.
+  auto settle = [&](std::uint64_t expected) {
+    ProbeReply reply;
+    for (int i = 0; i < 100 && (reply = tick()).written != expected; ++i) pause(25);
+    return reply;
+  };
+  constexpr std::uint64_t kMiB = 1 << 20;
+
+  write1MiB();
+  const std::uint64_t real = wcharOf(writer);
+  ASSERT_GE(real, kMiB);
+  ProbeReply reply = settle(real);
+  EXPECT_TRUE(reply.fromAgent);
+  EXPECT_EQ(reply.written, real);  // the kernel's own figure, through the agent
+
+  ASSERT_EQ(agent.stop(), 0);
+  reply = tick();
+  EXPECT_FALSE(reply.fromAgent);
+  EXPECT_EQ(reply.written, real);  // held, neither zero nor a burst
+  write1MiB();
+  const std::uint64_t whileAway = wcharOf(writer);
+  EXPECT_EQ(tick().written, real);  // unreadable without the agent: still held
+
+  agent.start(member.gid);
+  for (int i = 0; i < 150 && !(reply = tick()).fromAgent; ++i) pause(25);
+  EXPECT_TRUE(reply.fromAgent);
+  EXPECT_EQ(reply.written, real);  // continues from the held value
+  write1MiB();
+  const std::uint64_t grown = wcharOf(writer) - whileAway;
+  EXPECT_GE(grown, kMiB);
+  EXPECT_EQ(settle(real + grown).written, real + grown);  // what it wrote since, on top
+
+  ::close(ticks[1]);
+  int status = 0;
+  ::waitpid(probe, &status, 0);
+  EXPECT_EQ(status, 0);
+  ::kill(writer, SIGKILL);
+  ::waitpid(writer, nullptr, 0);
+}
+
+}  // namespace
+}  // namespace tessivo
