@@ -10,13 +10,16 @@ if(TARGET tessivo-agent)
 endif()
 
 set(packaging_dir ${PROJECT_SOURCE_DIR}/packaging)
-# systemd looks in <prefix>/lib whatever the architecture's library folder is.
-set(TESSIVO_SYSTEMD_UNIT_DIR ${CMAKE_INSTALL_PREFIX}/lib/systemd/system CACHE PATH "Where the agent's unit goes")
-set(TESSIVO_SYSUSERS_DIR ${CMAKE_INSTALL_PREFIX}/lib/sysusers.d CACHE PATH "Where the sysusers entry goes")
-
-configure_file(${packaging_dir}/tessivo-agent.service.in ${PROJECT_BINARY_DIR}/tessivo-agent.service @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/tessivo-agent.service DESTINATION ${TESSIVO_SYSTEMD_UNIT_DIR})
-install(FILES ${packaging_dir}/tessivo.sysusers DESTINATION ${TESSIVO_SYSUSERS_DIR} RENAME tessivo.conf)
+# systemd looks in <prefix>/lib whatever the architecture's library folder is. The unit names
+# the agent by its installed path, so it is written at install time, when the prefix is
+# known (cmake --install --prefix, or /usr inside the package).
+install(CODE "
+  file(READ \"${packaging_dir}/tessivo-agent.service.in\" unit)
+  string(REPLACE \"@CMAKE_INSTALL_FULL_SBINDIR@\" \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_SBINDIR}\" unit \"\${unit}\")
+  string(REPLACE \"@CMAKE_INSTALL_FULL_DOCDIR@\" \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DOCDIR}\" unit \"\${unit}\")
+  file(WRITE \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/lib/systemd/system/tessivo-agent.service\" \"\${unit}\")
+")
+install(FILES ${packaging_dir}/tessivo.sysusers DESTINATION lib/sysusers.d RENAME tessivo.conf)
 install(FILES ${packaging_dir}/tessivo.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${packaging_dir}/tessivo.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
@@ -27,6 +30,8 @@ set(CPACK_PACKAGE_VENDOR "Tessivo")
 set(CPACK_PACKAGE_CONTACT "Tessivo developers <tessivo@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Per-process disk I/O monitor with a privileged sampler for Prometheus")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_SET_DESTDIR ON)
+set(CPACK_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
