@@ -1,5 +1,6 @@
 #include "linux/proc_parse.h"
 
+#include <charconv>
 #include <limits>
 
 namespace tessivo {
@@ -80,8 +81,12 @@ std::optional<ProcIo> parseProcIo(std::string_view text) {
     const std::string_view key = line.substr(0, colon);
     std::string_view rest = line.substr(colon + 1);
     while (!rest.empty() && rest.front() == ' ') rest.remove_prefix(1);
-    const auto value = parseDecimal(rest);
-    if (!value) continue;
+    // A value that is not a whole decimal in range is no counter at all: taking "12x" as 12 or
+    // an overlong number as 2^64-1 would make up a count the kernel never gave.
+    std::uint64_t value = 0;
+    const char* const last = rest.data() + rest.size();
+    const auto [stop, error] = std::from_chars(rest.data(), last, value);
+    if (error != std::errc{} || stop != last) continue;
     std::uint64_t* field = nullptr;
     if (key == "rchar") field = &io.rchar;
     else if (key == "wchar") field = &io.wchar;
@@ -90,7 +95,7 @@ std::optional<ProcIo> parseProcIo(std::string_view text) {
     else if (key == "read_bytes") field = &io.readBytes;
     else if (key == "write_bytes") field = &io.writeBytes;
     if (field == nullptr) continue;
-    *field = *value;
+    *field = value;
     any = true;
   }
   if (!any) return std::nullopt;

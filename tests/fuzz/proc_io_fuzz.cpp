@@ -3,6 +3,7 @@
 // Input: six counters (8 bytes each), which lines are there (1), the first line (1), then bytes
 // that are both the whole text of the first check and the garbage lines of the second.
 #include <array>
+#include <charconv>
 #include <string>
 
 #include "fuzz_support.h"
@@ -34,6 +35,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto expect = fields(before.value_or(ProcIo{}));
   expect[1] = 7;
   FUZZ_CHECK(after && fields(*after) == expect);
+
+  // One counter line: its value is taken only when it is a whole decimal that fits 64 bits.
+  std::string_view word = rest.substr(0, rest.find('\n'));
+  while (!word.empty() && word.front() == ' ') word.remove_prefix(1);
+  std::uint64_t whole = 0;
+  const auto [stop, error] = std::from_chars(word.data(), word.data() + word.size(), whole);
+  const fuzz::ExactText line("syscw: " + std::string(word));
+  const auto one = parseProcIo(line.view());
+  FUZZ_CHECK(one.has_value() == (error == std::errc{} && stop == word.data() + word.size()));
+  if (one) FUZZ_CHECK(one->syscw == whole);
 
   // Rendered text: every counter exactly as given, 0 where its line is missing, none at all
   // when every line is.

@@ -104,7 +104,7 @@ std::vector<std::string> snapshot(ProcSystem& system) {
 TEST_F(ProcTree, ListsProcessesByPidWithTheirCounters) {
   process(30, "a) S (b", 18446744073709551615ull, 1000);  // the name ends at the last ")"
   process(11, "x", 2, 0);
-  // Lines missing, out of order, unknown, empty, or too large for 64 bits.
+  // Lines missing, out of order, unknown, empty, or too large for 64 bits (left out, not saturated).
   writeFile(root / "11" / "io", "write_bytes: 9\nrchar: 99999999999999999999999\nnew_field: 5\nsyscw:\n");
   process(7, "daemon", 40, 10);
   fs::remove(root / "7" / "io");  // counters not offered: listed with zeros
@@ -120,7 +120,7 @@ TEST_F(ProcTree, ListsProcessesByPidWithTheirCounters) {
   writeFile(root / "44", "a file, not a process");
 
   ProcSystem system(root.string());
-  const std::vector<std::string> all = {"7 daemon 40 0 0 0 0", "9 odd 42 0 0 0 0", "11 x 2 0 0 18446744073709551615 0",
+  const std::vector<std::string> all = {"7 daemon 40 0 0 0 0", "9 odd 42 0 0 0 0", "11 x 2 0 0 0 0",
                                         "30 a) S (b 18446744073709551615 1003 1004 1001 1002"};
   EXPECT_EQ(snapshot(system), all);
   EXPECT_EQ(snapshot(system), all);         // the same through kept descriptors
