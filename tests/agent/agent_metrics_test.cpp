@@ -13,7 +13,7 @@ struct Proc {
   std::uint32_t pid;
   std::uint64_t start;
   const char* path;
-  std::uint64_t written;  // wchar; write_bytes is half, syscw a tenth
+  std::uint64_t n;  // each exported counter is a different multiple of it
   std::uint32_t generation = 0;
 };
 
@@ -33,24 +33,33 @@ class Feed {
       s.imageGeneration = p.generation;
       samples.push_back(s);
       ProcCounters c;
-      c.allIo.writeBytes = p.written;
-      c.diskOnly.writeBytes = p.written / 2;
-      c.allIo.writeOps = c.diskOnly.writeOps = p.written / 10;
+      c.allIo = IoCounters{5 * p.n, 6 * p.n, 0, p.n, 2 * p.n, 0};
+      c.diskOnly = IoCounters{5 * p.n, 6 * p.n, 0, 3 * p.n, 4 * p.n, 0};
       counters.push_back(c);
       paths.push_back(fromUtf8(p.path));
     }
     metrics_.update(samples, counters, paths, 1000);
   }
 
-  // The value of one series, -1 when it is not exported.
-  double written(const std::string& path, const char* source = "all") const {
-    const std::string name = path.substr(path.find_last_of('/') + 1);
-    const std::string series = "tessivo_app_written_bytes_total{name=\"" + name + "\",path=\"" + path +
-                               "\",source=\"" + source + "\"} ";
+  // The application's six counters and its process gauge, in units of Proc::n (the written
+  // bytes of source "all" say how many n); -1 for a series not exported.
+  std::vector<double> app(const std::string& path) const {
+    const std::string name = path == "(other)" ? path : path.substr(path.find_last_of('/') + 1);
+    const std::string labels = "{name=\"" + name + "\",path=\"" + path + "\"";
     const std::string text = metrics_.scrapeText();
-    const std::size_t at = text.find(series);
-    return at == std::string::npos ? -1 : std::stod(text.substr(at + series.size()));
+    std::vector<double> out;
+    for (const char* series :
+         {"read_bytes_total", "written_bytes_total", "read_bytes_total", "written_bytes_total", "read_operations_total",
+          "write_operations_total", "processes"}) {
+      const std::size_t i = out.size();
+      const std::string key = "tessivo_app_" + std::string(series) + labels +
+                              (i < 4 ? std::string(",source=\"") + (i < 2 ? "all" : "disk") + "\"" : "") + "} ";
+      const std::size_t at = text.find(key);
+      out.push_back(at == std::string::npos ? -1 : std::stod(text.substr(at + key.size())) / (i < 6 ? i + 1 : 1));
+    }
+    return out;
   }
+  double n(const std::string& path) const { return app(path)[1]; }
 
   std::string text() const { return metrics_.scrapeText(); }
 
@@ -58,21 +67,19 @@ class Feed {
   AgentMetrics metrics_;
 };
 
-TEST(AgentMetrics, CountsEveryMemberOnceAndNeverGoesDown) {
+std::vector<double> counts(double n, double processes) { return {n, n, n, n, n, n, processes}; }
+
+TEST(AgentMetrics, CountsEveryMemberOnceInEveryCounterAndNeverGoesDown) {
   Feed feed;
   feed.snapshot({{10, 1, "/usr/bin/a", 1000}});  // there before the agent: counts from now
-  EXPECT_EQ(feed.written("/usr/bin/a"), 0);
+  EXPECT_EQ(feed.app("/usr/bin/a"), counts(0, 1));
   feed.snapshot({{10, 1, "/usr/bin/a", 1500}, {11, 2, "/USR/bin/a", 300}});  // born since: all of it
-  EXPECT_EQ(feed.written("/usr/bin/a"), 800);
-  EXPECT_EQ(feed.written("/usr/bin/a", "disk"), 400);
-  feed.snapshot({{10, 1, "/usr/bin/a", 1500}});                                 // 11 exited
-  feed.snapshot({{11, 2, "/usr/bin/a", 300}, {10, 1, "/usr/bin/a", 1400}});    // missed one, a fall
-  EXPECT_EQ(feed.written("/usr/bin/a"), 800);
+  EXPECT_EQ(feed.app("/usr/bin/a"), counts(800, 2));
+  feed.snapshot({{10, 1, "/usr/bin/a", 1500}});                                // 11 exited
+  feed.snapshot({{11, 2, "/usr/bin/a", 300}, {10, 1, "/usr/bin/a", 1400}});   // missed one, a fall
+  EXPECT_EQ(feed.n("/usr/bin/a"), 800);
   feed.snapshot({{10, 7, "/usr/bin/a", 50}});  // the pid reused by a new process
-  EXPECT_EQ(feed.written("/usr/bin/a"), 850);
-  EXPECT_NE(feed.text().find("tessivo_app_processes{name=\"a\",path=\"/usr/bin/a\"} 1"), std::string::npos);
-  EXPECT_NE(feed.text().find("tessivo_app_write_operations_total{name=\"a\",path=\"/usr/bin/a\"} 85"),
-            std::string::npos);
+  EXPECT_EQ(feed.app("/usr/bin/a"), counts(850, 1));
 }
 
 TEST(AgentMetrics, AnExecMovesLaterGrowthToTheNewProgram) {
@@ -80,20 +87,31 @@ TEST(AgentMetrics, AnExecMovesLaterGrowthToTheNewProgram) {
   feed.snapshot({{5, 1, "/bin/sh", 0}});
   feed.snapshot({{5, 1, "/bin/sh", 100}});
   feed.snapshot({{5, 1, "/opt/tool", 400, 1}});
-  EXPECT_EQ(feed.written("/bin/sh"), 100);
-  EXPECT_EQ(feed.written("/opt/tool"), 300);
+  EXPECT_EQ(feed.app("/bin/sh"), counts(100, 0));
+  EXPECT_EQ(feed.app("/opt/tool"), counts(300, 1));
 }
 
-TEST(AgentMetrics, SeriesBeyondTheCapAreSummedIntoOne) {
+TEST(AgentMetrics, SeriesBeyondTheCapAreSummedIntoOneAndFreedOnlyAfterLongIdleness) {
   Feed feed(2);
   feed.snapshot({});
-  feed.snapshot({{1, 1, "/a", 10}, {2, 1, "/b", 20}, {3, 1, "/c", 30}, {4, 1, "/d", 40}});
-  EXPECT_EQ(feed.written("/a"), 10);
-  EXPECT_EQ(feed.written("/b"), 20);
-  EXPECT_EQ(feed.written("/c"), -1);
-  const std::string other = "tessivo_app_written_bytes_total{name=\"(other)\",path=\"(other)\",source=\"all\"} 70";
-  EXPECT_NE(feed.text().find(other), std::string::npos);
+  for (int i = 0; i < 3; ++i)  // the same members again: the gauges do not add up
+    feed.snapshot({{1, 1, "/a", 10}, {2, 1, "/b", 20}, {3, 1, "/c", 30}, {4, 1, "/d", 40}});
+  EXPECT_EQ(feed.app("/a"), counts(10, 1));
+  EXPECT_EQ(feed.n("/b"), 20);
+  EXPECT_EQ(feed.n("/c"), -1);
+  EXPECT_EQ(feed.app("(other)"), counts(70, 2));
   EXPECT_NE(feed.text().find("tessivo_agent_application_series 2"), std::string::npos);
+
+  // /a's process exits; a newcomer goes to (other) until /a has been idle for long, then
+  // takes its series, which starts from zero.
+  for (int i = 0; i < 898; ++i) feed.snapshot({{2, 1, "/b", 20}});
+  feed.snapshot({{2, 1, "/b", 20}, {5, 1, "/e", 5}});
+  EXPECT_EQ(feed.n("/e"), -1);
+  EXPECT_EQ(feed.n("(other)"), 75);
+  feed.snapshot({{2, 1, "/b", 20}, {5, 1, "/e", 5}});
+  feed.snapshot({{2, 1, "/b", 20}, {6, 1, "/e", 1}});
+  EXPECT_EQ(feed.app("/e"), counts(1, 1));
+  EXPECT_EQ(feed.n("/a"), -1);
 }
 
 }  // namespace
