@@ -23,6 +23,18 @@ pids+=($!)
 for _ in $(seq 50); do curl -sf "http://127.0.0.1:$mport/metrics" >/dev/null && break; sleep 0.2; done
 grep -q '^tessivo_agent_processes ' <<<"$(curl -sf "http://127.0.0.1:$mport/metrics")" || fail "agent serves no metrics"
 
+# The series cap is applied: with --max-series 1 every application but one goes to (other).
+cport=$(free_port)
+"$agent" --socket "$work/capped.sock" --metrics "127.0.0.1:$cport" --max-series 1 >"$work/capped.log" 2>&1 &
+pids+=($!)
+capped=
+for _ in $(seq 50); do
+  capped=$(curl -sf "http://127.0.0.1:$cport/metrics" | grep '^tessivo_agent_application_series [1-9]' || true)
+  [ -n "$capped" ] && break
+  sleep 0.2
+done
+[ "$capped" = "tessivo_agent_application_series 1" ] || fail "--max-series 1 gives '$capped'"
+
 pport=$(free_port)
 cat >"$work/prometheus.yml" <<YML
 global: { scrape_interval: 1s, evaluation_interval: 1s }
