@@ -1,7 +1,6 @@
-// The agent's protocol decoding on both ends: the input is a stream of frames, walked as the
-// agent walks a client's bytes (requests) and as the desktop program walks the agent's
-// (replies). Whatever a decoder accepts must re-encode to exactly the frame it came from, and
-// a snapshot built from the input's bytes must decode back to itself.
+// The agent's protocol decoding on both ends: the input is a stream of frames, walked as the agent
+// walks a client's bytes and as the desktop program walks the agent's. What a decoder accepts
+// must re-encode to exactly its frame; a snapshot built from the input must decode to itself.
 #include <string>
 
 #include "agent/agent_protocol.h"
@@ -21,8 +20,8 @@ void checkSnapshot(const Snapshot& s) {
   }
 }
 
-// Decodes every frame of the stream; false-accepting decoders would show as a re-encoding
-// that differs from the frame.
+// Decodes every frame of the stream; a decoder accepting too much shows as a re-encoding that
+// differs from its frame.
 void walk(std::string_view stream, bool agentSide) {
   const std::size_t max = agentSide ? kMaxRequestPayload : kMaxReplyPayload;
   while (true) {
@@ -71,18 +70,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   walk(input.view(), true);
   walk(input.view(), false);
 
-  // Encoder to decoder: records of ascending pids with names of the input's bytes, any length
-  // (cut to the limit on the way); a few dozen cover what more would.
+  // Encoder to decoder: up to 48 records of ascending pids and names of the input's bytes, any
+  // length (cut to the limit on the way).
   std::vector<ProcessSample> samples;
   std::vector<ProcCounters> counters;
-  std::uint32_t pid = 0;
-  while (size > 0 && samples.size() < 48) {
+  for (std::uint32_t pid = 0; size > 0 && samples.size() < 48;) {
     ProcessSample& s = samples.emplace_back();
     s.pid = pid += 1 + fuzz::take<std::uint8_t>(data, size);
     s.createTime = fuzz::take<std::uint64_t>(data, size);
     s.imageGeneration = static_cast<std::uint32_t>(s.createTime >> 32);
-    const auto units = std::min<std::size_t>(fuzz::take<std::uint8_t>(data, size), size / 2);
-    for (std::size_t i = 0; i < units; ++i) s.name.push_back(fuzz::take<char16_t>(data, size));
+    for (auto n = std::min<std::size_t>(fuzz::take<std::uint8_t>(data, size), size / 2); n > 0; --n)
+      s.name.push_back(fuzz::take<char16_t>(data, size));
     ProcCounters& c = counters.emplace_back();
     std::uint64_t v = s.createTime ^ s.pid;  // twelve distinct values: a field misplaced shows
     for (IoCounters* io : {&c.allIo, &c.diskOnly})
@@ -99,8 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(decodeSnapshot(payload, back) && back.sampleMs == 7 && back.sequence == samples.size() &&
              back.samples.size() == samples.size() && back.counters.size() == samples.size());
   for (std::size_t i = 0; i < samples.size(); ++i) {
-    const ProcessSample& a = samples[i];
-    const ProcessSample& b = back.samples[i];
+    const ProcessSample &a = samples[i], &b = back.samples[i];
     FUZZ_CHECK(b.pid == a.pid && b.name == std::u16string_view(a.name).substr(0, kMaxNameUnits));
     FUZZ_CHECK(b.createTime == a.createTime && b.imageGeneration == a.imageGeneration && b.counters == a.counters);
     FUZZ_CHECK(back.counters[i].allIo == counters[i].allIo && back.counters[i].diskOnly == counters[i].diskOnly);
