@@ -2,51 +2,19 @@
 // full 720-hour history holds.
 #include <benchmark/benchmark.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <new>
 #include <string>
 #include <vector>
 
 #include "chart/speed_chart.h"
 #include "core/text.h"
+#include "counting_alloc.h"
 
 namespace {
 
-// Live heap bytes of the whole process. The counting allocator below is the only
-// way to see what the containers really hold, so it has to be process-wide.
-std::atomic<std::int64_t> gLiveBytes{0};
-
-constexpr std::size_t kHeader = alignof(std::max_align_t);
-
-void* countedAlloc(std::size_t size) {
-  void* raw = std::malloc(size + kHeader);
-  if (raw == nullptr) throw std::bad_alloc();
-  *static_cast<std::size_t*>(raw) = size;
-  gLiveBytes.fetch_add(static_cast<std::int64_t>(size), std::memory_order_relaxed);
-  return static_cast<char*>(raw) + kHeader;
-}
-
-void countedFree(void* p) noexcept {
-  if (p == nullptr) return;
-  void* raw = static_cast<char*>(p) - kHeader;
-  gLiveBytes.fetch_sub(static_cast<std::int64_t>(*static_cast<std::size_t*>(raw)), std::memory_order_relaxed);
-  std::free(raw);
-}
-
-}  // namespace
-
-void* operator new(std::size_t size) { return countedAlloc(size); }
-void* operator new[](std::size_t size) { return countedAlloc(size); }
-void operator delete(void* p) noexcept { countedFree(p); }
-void operator delete[](void* p) noexcept { countedFree(p); }
-void operator delete(void* p, std::size_t) noexcept { countedFree(p); }
-void operator delete[](void* p, std::size_t) noexcept { countedFree(p); }
-
-namespace {
-
+using tessivo::bench::gLiveBytes;
 using tessivo::NameRate;
 using tessivo::SpeedChart;
 

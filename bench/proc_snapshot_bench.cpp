@@ -4,10 +4,7 @@
 // prints its own CPU time per process per snapshot, for side-by-side runs with other tools,
 // and its own read rate as its snapshots show it (what an idle machine's chart draws).
 #include <benchmark/benchmark.h>
-#include <signal.h>
-#include <sys/prctl.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -17,48 +14,20 @@
 #include <string>
 #include <vector>
 
+#include "idle_children.h"
 #include "linux/proc_system.h"
 
 namespace {
 
 using tessivo::ProcessSample;
 using tessivo::ProcSystem;
+using tessivo::bench::IdleChildren;
 
 double cpuSeconds() {
   timespec now{};
   ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
   return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
-
-// Idle child processes (TESSIVO_BENCH_IDLE of them, 1000 unless set) for the length of
-// one benchmark; they die with the benchmark if it is killed.
-class IdleChildren {
- public:
-  IdleChildren() {
-    const char* count = std::getenv("TESSIVO_BENCH_IDLE");
-    const int wanted = count != nullptr ? std::atoi(count) : 1000;
-    const pid_t parent = ::getpid();
-    for (int i = 0; i < wanted; ++i) {
-      const pid_t child = ::fork();
-      if (child < 0) break;
-      if (child == 0) {
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (::getppid() != parent) ::_exit(0);
-        for (;;) ::pause();
-      }
-      pids_.push_back(child);
-    }
-  }
-  ~IdleChildren() {
-    for (const pid_t pid : pids_) ::kill(pid, SIGKILL);
-    for (const pid_t pid : pids_) ::waitpid(pid, nullptr, 0);
-  }
-  IdleChildren(const IdleChildren&) = delete;
-  IdleChildren& operator=(const IdleChildren&) = delete;
-
- private:
-  std::vector<pid_t> pids_;
-};
 
 void report(benchmark::State& state, double cpu, std::size_t processes) {
   state.counters["processes"] = static_cast<double>(processes);

@@ -2,14 +2,13 @@
 // moving 333 ms per tick.
 #include <benchmark/benchmark.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <memory>
-#include <new>
 #include <string>
 
 #include "app/app_state.h"
 #include "core/text.h"
+#include "counting_alloc.h"
 #include "list/row_order.h"
 #include "sampling/row_builder.h"
 #include "sampling/refresh_tick.h"
@@ -17,39 +16,8 @@
 
 namespace {
 
-// Every heap allocation of the process and the bytes live: a refresh in steady state should
-// allocate nothing, and a tracker under churn should hold flat memory.
-std::atomic<std::uint64_t> gAllocations{0};
-std::atomic<std::int64_t> gLiveBytes{0};
-constexpr std::size_t kHeader = alignof(std::max_align_t);
-
-void* countedAlloc(std::size_t size) {
-  void* raw = std::malloc(size + kHeader);
-  if (raw == nullptr) throw std::bad_alloc();
-  *static_cast<std::size_t*>(raw) = size;
-  gAllocations.fetch_add(1, std::memory_order_relaxed);
-  gLiveBytes.fetch_add(static_cast<std::int64_t>(size), std::memory_order_relaxed);
-  return static_cast<char*>(raw) + kHeader;
-}
-
-void countedFree(void* p) noexcept {
-  if (p == nullptr) return;
-  void* raw = static_cast<char*>(p) - kHeader;
-  gLiveBytes.fetch_sub(static_cast<std::int64_t>(*static_cast<std::size_t*>(raw)), std::memory_order_relaxed);
-  std::free(raw);
-}
-
-}  // namespace
-
-void* operator new(std::size_t size) { return countedAlloc(size); }
-void* operator new[](std::size_t size) { return countedAlloc(size); }
-void operator delete(void* p) noexcept { countedFree(p); }
-void operator delete[](void* p) noexcept { countedFree(p); }
-void operator delete(void* p, std::size_t) noexcept { countedFree(p); }
-void operator delete[](void* p, std::size_t) noexcept { countedFree(p); }
-
-namespace {
-
+using tessivo::bench::gAllocations;
+using tessivo::bench::gLiveBytes;
 using tessivo::testing::ScriptedSystem;
 
 void populate(ScriptedSystem& sys, int count) {

@@ -1,26 +1,51 @@
 #include "agent/agent_protocol.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace tessivo::agent {
 
 namespace {
 
+// Writes value little-endian at p and moves p past it. The reply to every snapshot request
+// is written this way, a record at a time, rather than a byte at a time.
+template <typename T>
+void store(char*& p, T value) {
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(p, &value, sizeof(T));
+  } else {
+    for (std::size_t i = 0; i < sizeof(T); ++i) p[i] = static_cast<char>((value >> (8 * i)) & 0xff);
+  }
+  p += sizeof(T);
+}
+
+void storeText(char*& p, std::u16string_view text) {
+  store<std::uint16_t>(p, static_cast<std::uint16_t>(text.size()));
+  if constexpr (std::endian::native == std::endian::little) {
+    if (!text.empty()) std::memcpy(p, text.data(), 2 * text.size());
+    p += 2 * text.size();
+  } else {
+    for (const char16_t unit : text) store<std::uint16_t>(p, unit);
+  }
+}
+
+void storeCounters(char*& p, const IoCounters& c) {
+  for (const std::uint64_t v : {c.readOps, c.writeOps, c.otherOps, c.readBytes, c.writeBytes, c.otherBytes})
+    store<std::uint64_t>(p, v);
+}
+
+// Room for bytes more at the end of out.
+char* extend(std::string& out, std::size_t bytes) {
+  const std::size_t at = out.size();
+  out.resize(at + bytes);
+  return out.data() + at;
+}
+
 template <typename T>
 void put(std::string& out, T value) {
-  for (std::size_t i = 0; i < sizeof(T); ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xff));
-}
-
-void putText(std::string& out, std::u16string_view text, std::size_t maxUnits) {
-  const std::size_t units = std::min(text.size(), maxUnits);
-  put<std::uint16_t>(out, static_cast<std::uint16_t>(units));
-  for (std::size_t i = 0; i < units; ++i) put<std::uint16_t>(out, text[i]);
-}
-
-void putCounters(std::string& out, const IoCounters& c) {
-  for (const std::uint64_t v : {c.readOps, c.writeOps, c.otherOps, c.readBytes, c.writeBytes, c.otherBytes})
-    put<std::uint64_t>(out, v);
+  char* p = extend(out, sizeof(T));
+  store(p, value);
 }
 
 // Starts a frame; finish() writes its length once the payload is in.
@@ -48,8 +73,12 @@ class Reader {
       return 0;
     }
     T value = 0;
-    for (std::size_t i = 0; i < sizeof(T); ++i)
-      value |= static_cast<T>(static_cast<T>(static_cast<unsigned char>(data_[at_ + i])) << (8 * i));
+    if constexpr (std::endian::native == std::endian::little) {
+      std::memcpy(&value, data_.data() + at_, sizeof(T));
+    } else {
+      for (std::size_t i = 0; i < sizeof(T); ++i)
+        value |= static_cast<T>(static_cast<T>(static_cast<unsigned char>(data_[at_ + i])) << (8 * i));
+    }
     at_ += sizeof(T);
     return value;
   }
@@ -58,7 +87,12 @@ class Reader {
     const std::size_t units = get<std::uint16_t>();
     if (failed_ || units > maxUnits || data_.size() - at_ < 2 * units) return fail();
     out.resize(units);
-    for (std::size_t i = 0; i < units; ++i) out[i] = get<std::uint16_t>();
+    if constexpr (std::endian::native == std::endian::little) {
+      if (units > 0) std::memcpy(out.data(), data_.data() + at_, 2 * units);
+      at_ += 2 * units;
+    } else {
+      for (std::size_t i = 0; i < units; ++i) out[i] = get<std::uint16_t>();
+    }
     return true;
   }
 
@@ -114,12 +148,14 @@ void encodeSnapshot(std::uint64_t sampleMs, std::uint64_t sequence, std::span<co
   put<std::uint32_t>(out, static_cast<std::uint32_t>(count));
   for (std::size_t i = 0; i < count; ++i) {
     const ProcessSample& s = samples[i];
-    put<std::uint32_t>(out, s.pid);
-    put<std::uint64_t>(out, s.createTime);
-    put<std::uint32_t>(out, s.imageGeneration);
-    putCounters(out, counters[i].allIo);
-    putCounters(out, counters[i].diskOnly);
-    putText(out, s.name, kMaxNameUnits);
+    const std::u16string_view name = std::u16string_view(s.name).substr(0, kMaxNameUnits);
+    char* p = extend(out, kRecordFixedBytes + 2 * name.size());
+    store<std::uint32_t>(p, s.pid);
+    store<std::uint64_t>(p, s.createTime);
+    store<std::uint32_t>(p, s.imageGeneration);
+    storeCounters(p, counters[i].allIo);
+    storeCounters(p, counters[i].diskOnly);
+    storeText(p, name);
   }
   finish(out, at);
 }
@@ -128,7 +164,9 @@ void encodeImagePath(std::uint32_t pid, std::u16string_view path, std::string& o
   const std::size_t at = begin(out, MessageType::ImagePathReply);
   put<std::uint32_t>(out, pid);
   // A path cut short would name another file: none rather than a wrong one.
-  putText(out, path.size() <= kMaxPathUnits ? path : std::u16string_view(), kMaxPathUnits);
+  const std::u16string_view sent = path.size() <= kMaxPathUnits ? path : std::u16string_view();
+  char* p = extend(out, 2 + 2 * sent.size());
+  storeText(p, sent);
   finish(out, at);
 }
 

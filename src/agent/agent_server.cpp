@@ -18,11 +18,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "agent/agent_metrics.h"
 #include "agent/agent_protocol.h"
 #include "linux/proc_descriptor.h"
-#ifdef TESSIVO_AGENT_METRICS
-#include "agent/agent_metrics.h"
-#endif
 
 namespace tessivo {
 
@@ -177,15 +175,11 @@ struct AgentServer::Impl {
     ++sequence;
     prunePaths();
     const std::uint64_t spent = monotonicNs() - start;
-#ifdef TESSIVO_AGENT_METRICS
     if (metrics != nullptr) {
       samplePaths.resize(samples.size());
       for (std::size_t i = 0; i < samples.size(); ++i) samplePaths[i] = pathOf(i);
       metrics->update(samples, counters, samplePaths, spent);
     }
-#else
-    (void)spent;
-#endif
     auto frame = std::make_shared<std::string>();
     agent::encodeSnapshot(sampleMs, sequence, samples, counters, *frame);
     snapshotFrame = std::move(frame);

@@ -12,12 +12,10 @@
 #include <string>
 #include <string_view>
 
+#include "agent/agent_metrics.h"
 #include "agent/agent_protocol.h"
 #include "agent/agent_server.h"
 #include "linux/proc_system.h"
-#ifdef TESSIVO_AGENT_METRICS
-#include "agent/agent_metrics.h"
-#endif
 
 namespace {
 
@@ -99,21 +97,10 @@ int main(int argc, char** argv) {
   try {
     tessivo::raiseOpenFileLimit();
     tessivo::ProcSystem system;
-    tessivo::AgentMetrics* metrics = nullptr;
-#ifdef TESSIVO_AGENT_METRICS
-    std::unique_ptr<tessivo::AgentMetrics> ownedMetrics;
-    if (metricsAddress) {
-      ownedMetrics = std::make_unique<tessivo::AgentMetrics>(tessivo::AgentMetricsOptions{*metricsAddress, maxSeries});
-      metrics = ownedMetrics.get();
-    }
-#else
-    if (metricsAddress) {
-      std::fputs("tessivo-agent: built without the metrics endpoint\n", stderr);
-      return 2;
-    }
-    (void)maxSeries;
-#endif
-    tessivo::AgentServer server(system, options, metrics);
+    std::unique_ptr<tessivo::AgentMetrics> metrics;
+    if (metricsAddress)
+      metrics = std::make_unique<tessivo::AgentMetrics>(tessivo::AgentMetricsOptions{*metricsAddress, maxSeries});
+    tessivo::AgentServer server(system, options, metrics.get());
     std::fprintf(stderr, "tessivo-agent: serving %s every %u ms%s%s\n", options.socketPath.c_str(),
                  static_cast<unsigned>(options.intervalMs), metricsAddress ? ", metrics on " : "",
                  metricsAddress ? metricsAddress->c_str() : "");
