@@ -13,6 +13,7 @@ tried again against the Windows build's shell_tests and e2e_program (Wine + Xvfb
 """
 import argparse
 import filecmp
+import json
 import os
 import re
 import shutil
@@ -26,6 +27,8 @@ UNIT_TESTS = ["sampling_tests", "list_tests", "chart_tests", "app_tests"]
 # CTest entries of the Linux build, run through ctest; fuzz_* (the corpus replays) are found in
 # the build. The Prometheus and packaging entries are end-to-end runs of minutes, left out.
 LINUX_TESTS = ["proc_tests", "qt_tests", "qt_shell_tests", "agent_tests", "agent_metrics_tests"]
+# Programs an entry starts besides its own binary (under the build directory).
+STARTS = {"qt_shell_tests": ["src/linux/tessivo"], "agent_tests": ["src/agent/tessivo-agent"]}
 WIN_TESTS = "e2e_program|shell_tests"
 
 
@@ -100,13 +103,30 @@ def ctest_entries(build, linux):
     return UNIT_TESTS + extra
 
 
-def native_pass(work, entries):
+def binaries(build, entries):
+    """Per entry, the binaries under the build directory it runs (its command's, and STARTS)."""
+    rc, out = run(["ctest", "--test-dir", build, "--show-only=json-v1"], build)
+    found = {t["name"]: t.get("command", []) for t in json.loads(out)["tests"]}
+    return {t: [a for a in found.get(t, []) if a.startswith(build + os.sep)] +
+               [os.path.join(build, x) for x in STARTS.get(t, [])] for t in entries}
+
+
+def stamps(paths):
+    return [os.stat(p).st_mtime_ns if os.path.exists(p) else 0 for p in paths]
+
+
+def native_pass(work, entries, bins=None):
+    """Builds and runs the entries; with bins, only those whose binaries the build changed
+    (the others run what passed on the unmodified tree)."""
     build = os.path.join(work, "build")
+    before = {t: stamps(bins[t]) for t in entries} if bins else {}
     rc, out = run(["cmake", "--build", build, "-j2", "--target", *entries], work)
     if rc != 0:
         return None, out
     caught, logs = [], []
     for t in entries:
+        if bins and stamps(bins[t]) == before[t]:
+            continue
         try:
             rc, out = run(["ctest", "--test-dir", build, "-R", f"^{t}$", "--output-on-failure",
                            "--timeout", "300"], work, timeout=330)
@@ -145,6 +165,7 @@ def main():
     ap.add_argument("--faults", default=os.path.join(HERE, "faults.txt"))
     ap.add_argument("--only", default="")
     ap.add_argument("--no-linux", action="store_true", help="only the portable unit tests (no Qt, no agent)")
+    ap.add_argument("--run-all", action="store_true", help="run every entry for every fault, rebuilt or not")
     ap.add_argument("--windows", action="store_true", help="also try the native survivors on the Windows build")
     ap.add_argument("--windows-only", default="", help="ids to try on Windows only (skips the native pass)")
     ap.add_argument("--check", action="store_true", help="only check that every snippet matches once")
@@ -186,13 +207,14 @@ def main():
         caught, out = native_pass(a.work, entries)
         if caught is None or caught:
             sys.exit("the unmodified tree does not build or pass:\n" + (out or "\n".join(caught)))
+        bins = None if a.run_all else binaries(os.path.join(a.work, "build"), entries)
         for f in faults:
             t0 = time.time()
             path = os.path.join(a.work, "src", f["file"])
             original = open(path, encoding="utf-8").read()
             try:
                 open(path, "w", encoding="utf-8").write(original.replace(f["old"], f["new"], 1))
-                caught, out = native_pass(a.work, entries)
+                caught, out = native_pass(a.work, entries, bins)
             finally:
                 open(path, "w", encoding="utf-8").write(original)
             results[f["id"]] = {"native": "COMPILE ERROR" if caught is None else ("; ".join(caught) or "-")}
