@@ -57,7 +57,7 @@ def sync(src, dst):
         s, d = os.path.join(src, name), os.path.join(dst, name)
         if os.path.isfile(s):
             if not os.path.exists(d) or not filecmp.cmp(s, d, shallow=False):
-                shutil.copy2(s, d)
+                shutil.copy(s, d)  # a fresh mtime, so make rebuilds from it
             continue
         for root, dirs, files in os.walk(s):
             rel = os.path.relpath(root, s)
@@ -65,7 +65,7 @@ def sync(src, dst):
             for fn in files:
                 sf, df = os.path.join(root, fn), os.path.join(d, rel, fn)
                 if not os.path.exists(df) or not filecmp.cmp(sf, df, shallow=False):
-                    shutil.copy2(sf, df)
+                    shutil.copy(sf, df)
         for root, dirs, files in os.walk(d, topdown=False):
             rel = os.path.relpath(root, d)
             if not os.path.exists(os.path.join(s, rel)):
