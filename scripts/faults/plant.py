@@ -17,6 +17,7 @@ import json
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -159,6 +160,8 @@ def windows_pass(work):
 
 
 def main():
+    # So that an interrupted run still puts the planted file back (the finally blocks).
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit("interrupted"))
     ap = argparse.ArgumentParser()
     ap.add_argument("--tree", default=os.path.normpath(os.path.join(HERE, "..", "..")))
     ap.add_argument("--work", default="/work/mut/run")
