@@ -160,11 +160,15 @@ TEST_F(ProcTree, ExitedReusedAndRenamedProcesses) {
   std::vector<ProcessSample> out;
   std::vector<std::uint32_t> generations;  // of pid 8, at each snapshot
   for (int i = 0; i < 24; ++i) {
-    if (i == 8) process(8, "make", 102, 10, 8192);  // an exec of a program of the same name, and 10 more of each
+    if (i == 0) process(7, "job", 103, 0, 4096, 8);
+    if (i == 8) {  // an exec of a program of the same name, and 7 reaped by 8: all 8 grew by
+      exitProcess(7);
+      process(8, "make", 102, 10, 8192);
+    }
     system.readSnapshot(out);
-    generations.push_back(out[1].imageGeneration);
+    generations.push_back(out.back().imageGeneration);
   }
-  EXPECT_EQ(snapshot(system)[1], "8 make 102 13 14 11 12");
+  EXPECT_EQ(snapshot(system)[1], "8 make 102 10 10 10 10");  // 7's once, 6's not again
   EXPECT_EQ(std::count(generations.begin(), generations.end(), 1u), 8);  // bumped once per exec, counts kept
   EXPECT_EQ(std::tuple(generations.back(), out[0].imageGeneration), std::tuple(2u, 0u));
 }
