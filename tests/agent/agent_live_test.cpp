@@ -4,6 +4,7 @@
 #include <grp.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -14,6 +15,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
@@ -28,54 +30,6 @@ namespace {
 
 void pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
-// A running agent over a socket in a fresh directory; the group it serves is its egid.
-class Agent {
- public:
-  explicit Agent(gid_t group = getegid()) {
-    char dirTemplate[] = "/tmp/tessivo-agent-XXXXXX";
-    dir_ = ::mkdtemp(dirTemplate);
-    ::chmod(dir_.c_str(), 0755);
-    socket_ = dir_ + "/agent.sock";
-    start(group);
-  }
-  ~Agent() {
-    stop();
-    std::system(("rm -rf " + dir_).c_str());
-  }
-  void start(gid_t group) {
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      const int log = ::open((dir_ + "/log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-      ::dup2(log, 2);
-      if (group != getegid() && ::setresgid(group, group, group) != 0) ::_exit(3);
-      ::execl(TESSIVO_AGENT_BINARY, "tessivo-agent", "--socket", socket_.c_str(), "--interval", "50", nullptr);
-      ::_exit(4);
-    }
-    for (int i = 0; i < 200 && ::access(socket_.c_str(), F_OK) != 0; ++i) pause(20);
-  }
-  // The agent's exit status (0 after a clean stop on SIGTERM).
-  int stop() {
-    if (pid_ <= 0) return -1;
-    ::kill(pid_, SIGTERM);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    pid_ = 0;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-  bool alive() const { return pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) == 0; }
-  pid_t pid() const { return pid_; }
-  const std::string& socket() const { return socket_; }
-  std::string log() const {
-    std::ifstream in(dir_ + "/log");
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  const std::string& dir() const { return dir_; }
-
- private:
-  std::string dir_, socket_;
-  pid_t pid_ = 0;
-};
-
 int rawConnect(const std::string& path) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
@@ -88,6 +42,42 @@ int rawConnect(const std::string& path) {
   }
   return fd;
 }
+
+std::string freshDirectory() {
+  char dir[] = "/tmp/tessivo-agent-XXXXXX";
+  ::chmod(::mkdtemp(dir), 0755);
+  return dir;
+}
+
+// A running agent over a socket in a fresh directory; the group it serves is its egid.
+struct Agent {
+  std::string dir = freshDirectory(), socket = dir + "/agent.sock";
+  pid_t pid = 0;
+  explicit Agent(gid_t group = getegid()) { start(group); }
+  ~Agent() { stop(), std::filesystem::remove_all(dir); }
+  void start(gid_t group) {
+    if ((pid = ::fork()) == 0) {
+      ::dup2(::open((dir + "/log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644), 2);
+      if (group != getegid() && ::setresgid(group, group, group) != 0) ::_exit(3);
+      ::execl(TESSIVO_AGENT_BINARY, "tessivo-agent", "--socket", socket.c_str(), "--interval", "50", nullptr);
+      ::_exit(4);
+    }
+    // Until it answers: its socket's file is there a moment before it listens.
+    int fd = -1;
+    for (int i = 0; i < 200 && (fd = rawConnect(socket)) < 0; ++i) pause(20);
+    if (fd >= 0) ::close(fd);
+  }
+  int stop() {  // the exit status: 0 after a clean stop on SIGTERM
+    int status = 0;
+    if (pid <= 0 || ::kill(pid, SIGTERM) != 0 || ::waitpid(std::exchange(pid, 0), &status, 0) <= 0) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  bool alive() const { return pid > 0 && ::waitpid(pid, nullptr, WNOHANG) == 0; }
+  std::string log() const {
+    std::ifstream in(dir + "/log");
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+};
 
 // Bytes the agent sent before closing (or within ~3 s); "closed" says whether it closed.
 std::string drain(int fd, bool& closed, int timeoutMs = 3000) {
@@ -125,11 +115,8 @@ TEST(AgentLive, HostileClientsNeverStopTheOthersNorTheAgent) {
   std::mt19937 random(18);
   std::string noise(4096, '\0');
   for (char& c : noise) c = static_cast<char>(random());
-  const int noisy = rawConnect(agent.socket());
-  const int oversized = rawConnect(agent.socket());
-  const int partial = rawConnect(agent.socket());
-  const int silent = rawConnect(agent.socket());
-  const int flooder = rawConnect(agent.socket());
+  const int noisy = rawConnect(agent.socket), oversized = rawConnect(agent.socket), partial = rawConnect(agent.socket),
+            silent = rawConnect(agent.socket), flooder = rawConnect(agent.socket);
   ASSERT_GE(std::min({noisy, oversized, partial, silent, flooder}), 0);
   ::send(noisy, noise.data(), noise.size(), MSG_NOSIGNAL);
   ::send(oversized, "\x00\x00\x00\x10\x10", 5, MSG_NOSIGNAL);
@@ -146,48 +133,40 @@ TEST(AgentLive, HostileClientsNeverStopTheOthersNorTheAgent) {
   }
   // 3 held, 13 more fill the 16 places; the 14th is turned away without a greeting.
   std::vector<int> extra;
-  for (int i = 0; i < 14; ++i) extra.push_back(rawConnect(agent.socket()));
+  for (int i = 0; i < 14; ++i) extra.push_back(rawConnect(agent.socket));
   bool closed = false;
   EXPECT_EQ(drain(extra.back(), closed, 1000), "");
   EXPECT_TRUE(closed);
   for (int i = 0; i < 4; ++i) ::close(extra[static_cast<std::size_t>(i)]);  // places for the good one
-  expectServed(agent.socket(), 20);
+  expectServed(agent.socket, 20);
   drain(partial, closed);  // dropped after the frame timeout
   EXPECT_TRUE(closed);
   EXPECT_TRUE(agent.alive());
   for (const int fd : {noisy, oversized, partial, silent, flooder}) ::close(fd);
   for (std::size_t i = 4; i < extra.size(); ++i) ::close(extra[i]);
   EXPECT_NE(agent.log().find("clients already"), std::string::npos);
-  expectServed(agent.socket(), 5);
+  expectServed(agent.socket, 5);
   EXPECT_EQ(agent.stop(), 0);
-  EXPECT_NE(::access(agent.socket().c_str(), F_OK), 0);  // removed on the way out
+  EXPECT_NE(::access(agent.socket.c_str(), F_OK), 0);  // removed on the way out
 }
 
 // Throwaway system users, removed again; the tests that need them run as root only.
-class ThrowawayUser {
- public:
-  explicit ThrowawayUser(const std::string& name, const std::string& group = "") : name_(name) {
-    std::system(("userdel " + name + " 2>/dev/null; groupdel " + name + " 2>/dev/null").c_str());
-    std::system(("useradd --system --no-create-home --user-group " + (group.empty() ? "" : "-G " + group + " ") + name)
-                    .c_str());
-    const passwd* pw = ::getpwnam(name.c_str());
-    if (pw != nullptr) {
-      uid = pw->pw_uid;
-      gid = pw->pw_gid;
-    }
+struct ThrowawayUser {
+  explicit ThrowawayUser(const std::string& name)
+      : remove("userdel " + name + " 2>/dev/null; groupdel " + name + " 2>/dev/null") {
+    std::system((remove + "; useradd --system --no-create-home --user-group " + name).c_str());
+    if (const passwd* pw = ::getpwnam(name.c_str())) std::tie(uid, gid) = std::tuple(pw->pw_uid, pw->pw_gid);
   }
-  ~ThrowawayUser() { std::system(("userdel " + name_ + " 2>/dev/null; groupdel " + name_ + " 2>/dev/null").c_str()); }
+  ~ThrowawayUser() { std::system(remove.c_str()); }
   // In a child: become this user (its groups too), with no capability left.
   void become(const std::vector<gid_t>& groups) const {
     if (::setgroups(groups.size(), groups.data()) != 0 || ::setresgid(gid, gid, gid) != 0 ||
         ::setresuid(uid, uid, uid) != 0)
       ::_exit(99);
   }
+  std::string remove;
   uid_t uid = 0;
   gid_t gid = 0;
-
- private:
-  std::string name_;
 };
 
 // In a child as `user`: connect and report 0 (greeted), 1 (closed unheard) or 100 + errno.
@@ -211,14 +190,14 @@ TEST(AgentLive, OutsidersAreRefusedByTheModeAndByTheAgent) {
   ASSERT_NE(outsider.uid, 0u);
   Agent agent;
   struct stat st {};
-  ASSERT_EQ(::stat(agent.socket().c_str(), &st), 0);
+  ASSERT_EQ(::stat(agent.socket.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0660u);
-  EXPECT_EQ(connectAs(outsider, agent.socket()), 100 + EACCES);
+  EXPECT_EQ(connectAs(outsider, agent.socket), 100 + EACCES);
   // With the mode opened up by mistake, the agent's own check still turns the outsider away.
-  ::chmod(agent.socket().c_str(), 0666);
-  EXPECT_EQ(connectAs(outsider, agent.socket()), 1);
+  ::chmod(agent.socket.c_str(), 0666);
+  EXPECT_EQ(connectAs(outsider, agent.socket), 1);
   EXPECT_NE(agent.log().find("refused pid"), std::string::npos);
-  expectServed(agent.socket(), 3);
+  expectServed(agent.socket, 3);
   EXPECT_TRUE(agent.alive());
 }
 
@@ -235,6 +214,7 @@ std::uint64_t wcharOf(pid_t pid) {
 struct ProbeReply {
   bool fromAgent = false;
   std::uint64_t written = 0;
+  std::uint32_t generation = 0;
 };
 
 pid_t startProbe(const ThrowawayUser& user, gid_t group, const std::string& socket, pid_t watched, int ticks[2],
@@ -251,7 +231,8 @@ pid_t startProbe(const ThrowawayUser& user, gid_t group, const std::string& sock
     source.readSnapshot(out);
     ProbeReply reply{source.fromAgent(), ~0ull};
     for (const ProcessSample& s : out)
-      if (s.pid == static_cast<std::uint32_t>(watched)) reply.written = s.counters.writeBytes;
+      if (s.pid == static_cast<std::uint32_t>(watched))
+        std::tie(reply.written, reply.generation) = std::tuple(s.counters.writeBytes, s.imageGeneration);
     if (::write(replies[1], &reply, sizeof(reply)) != sizeof(reply)) break;
   }
   ::_exit(0);
@@ -262,24 +243,25 @@ TEST(AgentLive, DesktopSourceAsAnotherUserSeesRealCountsAcrossAnAgentRestart) {
   ThrowawayUser member("tessivo-t-in");
   ASSERT_NE(member.uid, 0u);
   Agent agent(member.gid);  // its socket's group is the member's
-  // A writer of root's: 1 MiB to a file at each byte on its pipe, acknowledged.
+  // A writer of root's: 1 MiB to a file at each byte on its pipe (a rename at 'n'), acknowledged.
   int toWriter[2], fromWriter[2], ticks[2], replies[2];
   ASSERT_EQ(::pipe2(toWriter, O_CLOEXEC) | ::pipe2(fromWriter, O_CLOEXEC), 0);
-  const std::string file = agent.dir() + "/written";
+  const std::string file = agent.dir + "/written";
   const pid_t writer = ::fork();
   if (writer == 0) {
     const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     const std::string chunk(1 << 16, 'w');
     char c = 0;
     while (::read(toWriter[0], &c, 1) == 1) {
-      for (int i = 0; i < 16; ++i)
+      if (c == 'n') ::prctl(PR_SET_NAME, "renamed");
+      for (int i = 0; i < 16 && c == 'w'; ++i)
         if (::write(fd, chunk.data(), chunk.size()) != static_cast<ssize_t>(chunk.size())) ::_exit(1);
       if (::write(fromWriter[1], "d", 1) != 1) ::_exit(1);
     }
     ::_exit(0);
   }
   ASSERT_EQ(::pipe2(ticks, O_CLOEXEC) | ::pipe2(replies, O_CLOEXEC), 0);
-  const pid_t probe = startProbe(member, member.gid, agent.socket(), writer, ticks, replies);
+  const pid_t probe = startProbe(member, member.gid, agent.socket, writer, ticks, replies);
   for (const int fd : {toWriter[0], fromWriter[1], ticks[0], replies[1]}) ::close(fd);  // a dead child reads as EOF
   auto tick = [&] {
     ProbeReply reply;
@@ -287,9 +269,9 @@ TEST(AgentLive, DesktopSourceAsAnotherUserSeesRealCountsAcrossAnAgentRestart) {
     if (::read(replies[0], &reply, sizeof(reply)) != static_cast<ssize_t>(sizeof(reply))) ADD_FAILURE() << "probe gone";
     return reply;
   };
-  auto write1MiB = [&] {
+  auto write1MiB = [&](const char* what = "w") {
     char c = 0;
-    EXPECT_EQ(::write(toWriter[1], "w", 1), 1);
+    EXPECT_EQ(::write(toWriter[1], what, 1), 1);
     EXPECT_EQ(::read(fromWriter[0], &c, 1), 1);
   };
   // Until the agent has sampled what the writer did.
@@ -312,13 +294,16 @@ TEST(AgentLive, DesktopSourceAsAnotherUserSeesRealCountsAcrossAnAgentRestart) {
   EXPECT_FALSE(reply.fromAgent);
   EXPECT_EQ(reply.written, real);  // held, neither zero nor a burst
   write1MiB();
-  const std::uint64_t whileAway = wcharOf(writer);
   EXPECT_EQ(tick().written, real);  // unreadable without the agent: still held
+  write1MiB("n");  // a rename seen by /proc is an exec there
+  const std::uint64_t whileAway = wcharOf(writer);
+  for (int i = 0; i < 100 && (reply = tick()).generation == 0; ++i) pause(10);
+  EXPECT_EQ(reply.generation, 1u);
 
   agent.start(member.gid);
   for (int i = 0; i < 150 && !(reply = tick()).fromAgent; ++i) pause(25);
   EXPECT_TRUE(reply.fromAgent);
-  EXPECT_EQ(reply.written, real);  // continues from the held value
+  EXPECT_EQ(std::tuple(reply.written, reply.generation), std::tuple(real, 1u));  // continues; no exec by the switch
   write1MiB();
   const std::uint64_t grown = wcharOf(writer) - whileAway;
   EXPECT_GE(grown, kMiB);

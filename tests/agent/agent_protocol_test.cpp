@@ -99,20 +99,12 @@ TEST(AgentProtocol, EachMessageDecodesWholeAndNoTruncationOrExtensionDoes) {
 
 TEST(AgentProtocol, HostileSnapshotsAreRefused) {
   const std::u16string longName(kMaxNameUnits + 1, u'x');
-  struct Bad {
-    const char* what;
-    std::vector<ProcessSample> samples;
-  };
-  const std::vector<Bad> bad{
-      {"descending pids", {sample(5, u"a"), sample(4, u"b")}},
-      {"a pid twice", {sample(5, u"a"), sample(5, u"b")}},
-      {"pid zero", {sample(0, u"a")}},
-  };
-  for (const Bad& b : bad) {
+  for (const auto& [what, samples] : {std::pair{"descending pids", std::vector{sample(5, u"a"), sample(4, u"b")}},
+                                      {"a pid twice", {sample(5, u"a"), sample(5, u"b")}},
+                                      {"pid zero", {sample(0, u"a")}}}) {
     Snapshot out;
-    EXPECT_FALSE(decodeSnapshot(snapshotPayload(b.samples, std::vector<ProcCounters>(b.samples.size())), out))
-        << b.what;
-    EXPECT_TRUE(out.samples.empty() && out.counters.empty()) << b.what;
+    EXPECT_FALSE(decodeSnapshot(snapshotPayload(samples, std::vector<ProcCounters>(samples.size())), out)) << what;
+    EXPECT_TRUE(out.samples.empty() && out.counters.empty()) << what;
   }
   // A name over the limit is cut by the encoder; raised past it by hand, it is refused.
   std::string p = snapshotPayload({sample(3, longName)}, {ProcCounters{}});
@@ -132,38 +124,25 @@ TEST(AgentProtocol, HostileSnapshotsAreRefused) {
 }
 
 TEST(AgentProtocol, FramesAndPathsAtTheirLimits) {
-  struct FrameCase {
-    std::string bytes;
-    std::size_t max;
-    FrameStatus status;
-  };
-  const std::vector<FrameCase> frames{
-      {"", 16, FrameStatus::NeedMore},
-      {std::string("\x01\x00\x00", 3), 16, FrameStatus::NeedMore},
-      {std::string("\x00\x00\x00\x00", 4), 16, FrameStatus::Invalid},
-      {std::string("\x10\x00\x00\x00", 4) + std::string(15, 'a'), 16, FrameStatus::NeedMore},
-      {std::string("\x10\x00\x00\x00", 4) + std::string(16, 'a'), 16, FrameStatus::Ready},
-      {std::string("\x11\x00\x00\x00", 4), 16, FrameStatus::Invalid},
-      {std::string("\xff\xff\xff\xff", 4), kMaxReplyPayload, FrameStatus::Invalid},
-  };
-  for (const FrameCase& f : frames) {
+  using S = std::string;
+  for (const auto& [bytes, max, status] :
+       {std::tuple{S(), std::size_t{16}, FrameStatus::NeedMore}, {S("\x01\x00\x00", 3), 16, FrameStatus::NeedMore},
+        {S("\x00\x00\x00\x00", 4), 16, FrameStatus::Invalid},
+        {S("\x10\x00\x00\x00", 4) + S(15, 'a'), 16, FrameStatus::NeedMore},
+        {S("\x10\x00\x00\x00", 4) + S(16, 'a'), 16, FrameStatus::Ready},
+        {S("\x11\x00\x00\x00", 4), 16, FrameStatus::Invalid},
+        {S("\xff\xff\xff\xff", 4), kMaxReplyPayload, FrameStatus::Invalid}}) {
     std::string_view payload;
-    std::size_t bytes = 0;
-    EXPECT_EQ(peekFrame(f.bytes, f.max, payload, bytes), f.status) << f.bytes.size();
+    std::size_t used = 0;
+    EXPECT_EQ(peekFrame(bytes, max, payload, used), status) << bytes.size();
   }
-  struct PathCase {
-    std::u16string path;
-    bool kept;
-  };
-  const std::vector<PathCase> paths{{std::u16string(kMaxPathUnits, u'/'), true},
-                                    {std::u16string(kMaxPathUnits + 1, u'/'), false},
-                                    {u"", true}};
-  for (const PathCase& c : paths) {
+  for (const auto& [path, kept] : {std::pair{std::u16string(kMaxPathUnits, u'/'), true},
+                                   {std::u16string(kMaxPathUnits + 1, u'/'), false}, {u"", true}}) {
     std::string f;
-    encodeImagePath(1, c.path, f);
+    encodeImagePath(1, path, f);
     const auto r = decodeImagePath(payloadOf(f));
     ASSERT_TRUE(r);
-    EXPECT_EQ(r->path.size(), c.kept ? c.path.size() : 0);
+    EXPECT_EQ(r->path.size(), kept ? path.size() : 0);
   }
   std::string relative;
   encodeImagePath(1, u"bin/sh", relative);

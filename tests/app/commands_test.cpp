@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 
 #include "app/menu_model.h"
 #include "app/shell_layout.h"
@@ -22,10 +23,14 @@ TEST(Commands, RadioGroupsSetTheChartAndReArmTheTimerWithoutRefreshingAndOtherId
   // Range (by its index), interval (ms) and retention (hours), one choice repeated in each.
   for (auto [id, value] : {std::pair{40013, 3}, {40013, 3}, {40011, 1}, {40025, 2000}, {40025, 2000},
                            {40020, 100}, {40023, 500}, {40034, 168}, {40030, 1}, {40030, 1}, {40032, 24}}) {
-    const std::optional<std::int32_t> timer = runCommand(rig.state, id).timerIntervalMs;
+    const CommandEffect e = runCommand(rig.state, id);
     const bool interval = id / 10 == 4002;
     const int now = id < 40020 ? int(c.rangeMode) : interval ? c.sampleIntervalMs : c.retentionHours;
-    EXPECT_EQ(std::tuple(now, timer), std::tuple(value, interval ? std::optional(value) : std::nullopt));
+    EXPECT_EQ(std::tuple(now, e.timerIntervalMs), std::tuple(value, interval ? std::optional(value) : std::nullopt));
+    std::map<std::int32_t, bool> marks;  // as the shell is left by the checks in their order
+    for (auto [item, checked] : e.checks) marks[item] = checked;
+    for (auto [item, checked] : marks)  // the marks of its own group, on it alone
+      EXPECT_EQ(std::pair(item / 10, checked), std::pair(id / 10, item == id)) << id << " " << item;
   }
   for (const std::int32_t id : {0, -1, 40000, 40007, 40009, 40014, 40019, 40026, 40029, 40035, 40039, 40042})
     EXPECT_FALSE(runCommand(rig.state, id).handled || asksTheShell(runCommand(rig.state, id))) << id;
@@ -50,7 +55,7 @@ TEST(Commands, ClearAllEmptiesTheListAndTheCountersButKeepsTheChartHistory) {
 }
 
 // By their texts, as the user picks them: the mode, the one mark, and the counts since start or since now.
-TEST(Commands, EachCountingModeItemSetsItsOwnModeMarksOnlyItAndRecounts) {
+TEST(Commands, EachCountingModeItemSetsItsModeMarksOnlyItAndRecountsAndGroupingRefreshesAtOnce) {
   testing::RefreshRig rig(1000);
   rig.add(10, u"a", 3000).counters.readBytes = 50'000;  // read before the monitor started
   rig.tick(2);
@@ -64,6 +69,9 @@ TEST(Commands, EachCountingModeItemSetsItsOwnModeMarksOnlyItAndRecounts) {
               std::tuple(cumulative, 2u, cumulative));
     for (auto [id, checked] : e.checks) EXPECT_EQ(checked, id == item->id) << id;
   }
+  const std::uint64_t reads = rig.sys.readCount;
+  runCommand(rig.state, command::GroupByApp);  // shown at once, not at the next tick
+  EXPECT_EQ(std::tuple(rig.state.groupByApp, rig.sys.readCount), std::tuple(false, reads + 1));
 }
 
 TEST(ShellLayout, AClientAreaLowerThanTheChartLeavesTheListNoHeight) {

@@ -1,10 +1,8 @@
 // The rate history, its name pool and the view state, and the frames they paint on a recording canvas.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <limits>
 #include <memory>
-#include <new>
 
 #include "chart/chart_format.h"
 #include "chart/chart_frame.h"
@@ -12,25 +10,7 @@
 #include "core/text.h"
 #include "support/recording_canvas.h"
 #include "support/refresh_rig.h"
-
-// The heap of the whole test program, counted: allocations and live bytes.
-namespace {
-std::size_t gAllocations = 0, gHeapBytes = 0;
-constexpr std::size_t kHeader = alignof(std::max_align_t);
-}  // namespace
-void* operator new(std::size_t size) {
-  auto* raw = static_cast<std::size_t*>(std::malloc(size + kHeader));
-  if (raw == nullptr) throw std::bad_alloc();
-  *raw = size, gHeapBytes += size, ++gAllocations;
-  return reinterpret_cast<char*>(raw) + kHeader;
-}
-void operator delete(void* p) noexcept {
-  if (p == nullptr) return;
-  auto* raw = reinterpret_cast<std::size_t*>(static_cast<char*>(p) - kHeader);
-  gHeapBytes -= *raw;
-  std::free(raw);
-}
-void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
+#include "../../bench/counting_alloc.h"  // the heap of the whole test program, counted
 
 namespace tessivo {
 namespace {
@@ -101,7 +81,8 @@ TEST_F(Chart, SettingsAreClampedAndTrimOrRestartTheHistoryAndThePoolFollows) {
             std::tuple(1, 0, 0, 1, 0));
 }
 
-TEST_F(Chart, ASteadyHistoryAllocatesNothingAndAClearOrTrimGivesBackWhatItLeavesUnused) {
+TEST_F(Chart, AClearOrTrimGivesBackWhatItLeavesUnused) {
+  using bench::gLiveBytes;
   chart.setRetentionHours(720);
   chart.setSampleInterval(10000);  // six refreshes a minute, 16 live items
   const auto top = [](int minute, int refresh) {  // ten names of 20 characters
@@ -110,22 +91,17 @@ TEST_F(Chart, ASteadyHistoryAllocatesNothingAndAClearOrTrimGivesBackWhatItLeaves
       out.push_back({widenAscii(std::to_string(10'000'000 + minute * 60 + refresh * 10 + k) + "-process.exe"), 9, 0});
     return out;
   };
-  const std::vector<NameRate> same = top(0, 0);
-  const std::size_t before = gHeapBytes;
-  record(6 * 20, 1, same);
-  const std::size_t allocations = gAllocations;
-  record(6 * 20, 1, same);
-  EXPECT_EQ(gAllocations, allocations);
+  const std::int64_t before = gLiveBytes;
   for (int minute = 1; minute <= 1000; ++minute)
     for (int refresh = 0; refresh < 6; ++refresh) chart.recordSample(1, 1, top(minute, refresh));
-  const std::size_t full = gHeapBytes - before;
+  const std::int64_t full = gLiveBytes - before;
   chart.setRetentionHours(1);  // 60 minute items of ten names, 16 live ones; two minutes' names in both
   EXPECT_EQ(std::tuple(chart.names.liveNames(), names(chart.minuteSamples.back()).at(9),
                        names(chart.liveSamples.back()).at(9)),
             std::tuple(600 + 160 - 20, "10060009-process.exe", "10060059-process.exe"));
-  EXPECT_LT(gHeapBytes - before, full / 8) << full;
+  EXPECT_LT(gLiveBytes - before, full / 8) << full;
   chart.setSampleInterval(5000);
-  EXPECT_LE(gHeapBytes, before) << gHeapBytes - before;
+  EXPECT_LE(gLiveBytes, before) << gLiveBytes - before;
 }
 
 TEST(NamePool, CountsReferencesReusesFreedIdsAndCopiesItsOwnTexts) {

@@ -279,20 +279,13 @@ TEST(Scripted, HeaderClicksSortCommandsReachTheListAndThePanesFollowTheChartAndT
   }
 }
 
-// 2 秒 and 100 毫秒 set the tick rate (the 333 ms default would give 333). At 2 s a tick leaves
-// time to look in between: 全部清除 empties the list at once (what it shows next is the core's).
-// The About box then shows its text while sampling goes on; closing with it open ends with 0.
-TEST(Scripted, SamplingIntervalSetsTheTickRateClearAllEmptiesTheListAndTheAboutBoxKeepsSampling) {
+// At 2 秒 a tick leaves time to look in between: 全部清除 empties the list at once (what it shows
+// next is the core's). The About box then shows its text while sampling goes on; closing with it
+// open ends with 0.
+TEST(Scripted, ClearAllEmptiesTheListAndTheAboutBoxKeepsSampling) {
   Program program;
   ASSERT_STARTED(program);
-  const auto meanGap = [&](int command, int gaps) {  // over the first `gaps` after the change
-    if (!program.command(command) || !program.waitForReads(program.reads() + 1)) return -1.0;
-    const ULONGLONG start = GetTickCount64();
-    if (!program.waitForReads(program.reads() + gaps, 30'000)) return -1.0;
-    return static_cast<double>(GetTickCount64() - start) / gaps;
-  };
-  const double slow = meanGap(40025, 2);
-  EXPECT_TRUE(slow >= 1'900 && slow <= 4'000) << slow;
+  ASSERT_TRUE(program.command(40025));
   std::int64_t cleared = -1, shown = -2;
   for (int attempt = 0; attempt < 5 && shown != cleared; ++attempt) {
     ASSERT_TRUE(program.waitForReads(program.reads() + 1));
@@ -303,8 +296,6 @@ TEST(Scripted, SamplingIntervalSetsTheTickRateClearAllEmptiesTheListAndTheAboutB
   ASSERT_EQ(shown, cleared) << "no clear fell between two ticks";
   ASSERT_TRUE(program.waitForReads(cleared + 1));
   EXPECT_EQ(program.table().size(), 4u);
-  const double fast = meanGap(40020, 20);
-  EXPECT_TRUE(fast >= 90 && fast <= 250) << fast;
   program.post(WM_COMMAND, 40002);
   HWND box = program.window(L"#32770", L"关于");
   ASSERT_NE(box, nullptr) << "no About box";

@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <fstream>
 #include <memory>
 #include <set>
 
@@ -154,12 +155,9 @@ TEST_F(ShellTest, ChartMouseDragsZoomsAndResetsAndTheWindowMinimisesAndRestores)
 // runs no dbus-launch, though one comes first on PATH.
 TEST(TessivoProgram, ShowsItsWindowAndClosesWithZeroOnSigterm) {
   QTemporaryDir bin;
-  const QString ran = bin.filePath("ran");
-  QFile fake(bin.filePath("dbus-launch"));
-  ASSERT_TRUE(fake.open(QIODevice::WriteOnly));
-  fake.write(("#!/bin/sh\necho \"$@\" >> '" + ran + "'\nexit 1\n").toUtf8());
-  fake.close();
-  fake.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+  const QString ran = bin.filePath("ran"), fake = bin.filePath("dbus-launch");
+  std::ofstream(fake.toStdString()) << "#!/bin/sh\necho \"$@\" >> '" << ran.toStdString() << "'\nexit 1\n";
+  ASSERT_TRUE(QFile::setPermissions(fake, QFile::ReadOwner | QFile::ExeOwner));
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert("PATH", bin.path() + ":" + env.value("PATH"));
   for (const char* name : {"DBUS_SESSION_BUS_ADDRESS", "XDG_RUNTIME_DIR"}) env.remove(name);

@@ -100,37 +100,54 @@ Ink inkIn(const QImage& image, RectF rect, Rgba colour, int margin = 0) {
   return ink;
 }
 
-TEST(QtCanvasTest, FrameShowsBackgroundTextsAndLinesWhereTheChartPutsThem) {
+// How far ink lies from the side of `r` that `align` names, and from the edge `paragraph` names.
+std::pair<float, float> offset(const Ink& ink, RectF r, TextAlign align, ParagraphAlign paragraph) {
+  const auto off = [](int ink0, int ink1, float r0, float r1, int where) {
+    return where == 0 ? ink0 - r0 : where == 2 ? r1 - ink1 : (ink0 + ink1 - r0 - r1) / 2.0f;
+  };
+  return {off(ink.left, ink.right, r.left, r.right,
+              align == TextAlign::Leading ? 0 : align == TextAlign::Trailing ? 2 : 1),
+          off(ink.top, ink.bottom, r.top, r.bottom,
+              paragraph == ParagraphAlign::Near ? 0 : paragraph == ParagraphAlign::Far ? 2 : 1)};
+}
+
+// An image filled with `fill` and then painted through the QPainter canvas.
+template <typename Draw>
+QImage render(const ChartFonts& fonts, QColor fill, Draw draw) {
+  QImage image(kWidth, kHeight, QImage::Format_ARGB32);
+  image.fill(fill);
+  {
+    QPainter painter(&image);
+    painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing);
+    QtCanvas canvas(painter, fonts);
+    draw(canvas);
+  }
+  return image;
+}
+
+// A real chart frame: background everywhere, each text at the side of its box that its
+// alignment names, the read line along its points. Then the widest axis labels in the axis's
+// 60 px box, and other texts wider than theirs, each away from the image's edges so that ink
+// running out of it shows: wrapped inside the box, aligned as asked, no glyph lost.
+TEST(QtCanvasTest, FrameAndTextsWiderThanTheirBoxLandWhereTheChartPutsThem) {
+  const ChartFonts fonts = makeChartFonts();
   SpeedChart chart;
   for (std::uint64_t i = 0; i < 120; ++i)
     chart.recordSample(1'000'000 + 40'000 * (i % 17), 300'000, {NameRate{u"磁盘写手", 1'000'000, 300'000}});
   testing::RecordingCanvas recording;
   chart.paint(recording, kWidth, kHeight);
-  QImage image(kWidth, kHeight, QImage::Format_ARGB32);
-  image.fill(Qt::magenta);  // the frame must cover all of it
-  {
-    QPainter painter(&image);
-    painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing);
-    const ChartFonts fonts = makeChartFonts();
-    QtCanvas canvas(painter, fonts);
-    chart.paint(canvas, kWidth, kHeight);
-  }
+  const QImage image = render(fonts, Qt::magenta, [&](Canvas& c) { chart.paint(c, kWidth, kHeight); });
   const Rgba bg = kChartBackground;
   EXPECT_EQ(image.pixel(kWidth - 4, kHeight / 2), qRgb(bg.r, bg.g, bg.b));  // right of the plot
   for (int y = 0; y < kHeight; y += 7)
     for (int x = 0; x < kWidth; x += 7) ASSERT_NE(image.pixel(x, y), QColor(Qt::magenta).rgb()) << x << "," << y;
-
   const auto texts = recording.texts();
   ASSERT_GE(texts.size(), 5u);
   for (const testing::TextOp& t : texts) {
     const Ink ink = inkIn(image, t.rect, brushColour(t.brush));
     ASSERT_GT(ink.count, 0) << t.utf8();
     EXPECT_GE(ink.bottom - ink.top, 6) << t.utf8();  // glyphs of a 12 to 13 px font
-    // Each text sits at the side of its box that its alignment names.
-    const float side = t.align == TextAlign::Leading    ? ink.left - t.rect.left
-                       : t.align == TextAlign::Trailing ? t.rect.right - ink.right
-                                                        : (ink.left + ink.right - t.rect.left - t.rect.right) / 2.0f;
-    EXPECT_NEAR(side, 0.0f, 3.0f) << t.utf8();
+    EXPECT_NEAR(offset(ink, t.rect, t.align, t.paragraph).first, 0.0f, 3.0f) << t.utf8();
   }
   const auto lines = recording.withBrush<testing::PolylineOp>(Brush::ReadLine);
   ASSERT_FALSE(lines.empty());
@@ -138,25 +155,10 @@ TEST(QtCanvasTest, FrameShowsBackgroundTextsAndLinesWhereTheChartPutsThem) {
     const PointF p = lines[0].points[i];
     EXPECT_GT(inkIn(image, {p.x, p.y, p.x, p.y}, brushColour(Brush::ReadLine), 1).count, 0) << i;
   }
-}
 
-// The widest axis labels in the axis's 60 px box, and other texts wider than theirs, each in a
-// box away from the image's edges so that ink running out of it shows; none may lose a glyph.
-TEST(QtCanvasTest, TextsWiderThanTheirBoxWrapInsideItAlignedAsAsked) {
   using A = TextAlign;
   using P = ParagraphAlign;
   using F = TextFormat;
-  const ChartFonts fonts = makeChartFonts();
-  const auto draw = [&](std::u16string_view text, TextFormat format, TextAlign align, ParagraphAlign paragraph,
-                        RectF rect) {
-    QImage image(kWidth, kHeight, QImage::Format_ARGB32);
-    image.fill(QColor(kChartBackground.r, kChartBackground.g, kChartBackground.b));
-    QPainter painter(&image);
-    painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing);
-    QtCanvas(painter, fonts).text(text, format, align, paragraph, rect, Brush::Text);
-    painter.end();
-    return inkIn(image, {0, 0, kWidth, kHeight}, brushColour(Brush::Text));
-  };
   for (auto [text, format, align, paragraph, r] :
        {std::tuple{u"190.7 MiB/s", F::Label, A::Trailing, P::Center, RectF{300, 100, 360, 118}},
         {u"1023.9 KiB/s", F::Label, A::Trailing, P::Center, {300, 100, 360, 118}},
@@ -164,19 +166,18 @@ TEST(QtCanvasTest, TextsWiderThanTheirBoxWrapInsideItAlignedAsAsked) {
         {u"1023.9 MiB/s", F::Mono, A::Leading, P::Near, {300, 100, 350, 118}},
         {u"合计  59m59s", F::TableHead, A::Leading, P::Far, {300, 100, 340, 118}},
         {u"滚轮：缩放   拖动：平移   双击：重置", F::Label, A::Center, P::Near, {300, 100, 420, 120}}}) {
-    const Ink ink = draw(text, format, align, paragraph, r), whole = draw(text, format, align, paragraph,
-                                                                         {r.left, r.top, r.left + 500, r.bottom});
+    const auto draw = [&](RectF box) {
+      return inkIn(render(fonts, QColor(bg.r, bg.g, bg.b),
+                          [&](Canvas& c) { c.text(text, format, align, paragraph, box, Brush::Text); }),
+                   {0, 0, kWidth, kHeight}, brushColour(Brush::Text));
+    };
+    const Ink ink = draw(r), whole = draw({r.left, r.top, r.left + 500, r.bottom});
     const std::string what = QString::fromUtf16(text).toStdString();
     ASSERT_GT(whole.count, 0) << what;
     EXPECT_GT(ink.bottom - ink.top, whole.bottom - whole.top + 6) << what;  // more than one line
     EXPECT_NEAR(double(ink.count) / whole.count, 1.0, 0.15) << what;  // no line lost, none clipped
     EXPECT_TRUE(ink.left >= r.left - 1 && ink.right <= r.right + 1) << what << " " << ink.left << "-" << ink.right;
-    const float side = align == A::Leading    ? ink.left - r.left
-                       : align == A::Trailing ? r.right - ink.right
-                                           : (ink.left + ink.right - r.left - r.right) / 2.0f;
-    const float level = paragraph == P::Near  ? ink.top - r.top
-                        : paragraph == P::Far ? r.bottom - ink.bottom
-                                           : (ink.top + ink.bottom - r.top - r.bottom) / 2.0f;
+    const auto [side, level] = offset(ink, r, align, paragraph);
     EXPECT_NEAR(side, 0.0f, 3.0f) << what;
     EXPECT_NEAR(level, paragraph == P::Center ? 0.0f : 3.0f, 3.5f) << what;
   }
