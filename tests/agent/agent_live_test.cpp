@@ -109,6 +109,41 @@ void expectServed(const std::string& socket, int rounds) {
   EXPECT_FALSE(client.imagePath(static_cast<std::uint32_t>(::getpid())).empty());
 }
 
+// An agent that greets in another version is not used; one that greets and then never
+// answers is dropped after the source's timeout (the alarm only ends a hang).
+TEST(AgentLive, DesktopSourceDropsAnAgentOfAnotherVersionAndOneThatNeverAnswers) {
+  const std::string dir = freshDirectory(), path = dir + "/fake.sock";
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
+  const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
+  ASSERT_EQ(::listen(listener, 4), 0);
+  std::thread fake([listener] {
+    for (const std::uint16_t version : {std::uint16_t(agent::kVersion + 1), agent::kVersion}) {
+      const int fd = ::accept(listener, nullptr, nullptr);
+      std::string hello;
+      agent::encodeHello({version, 333, 1}, hello);
+      (void)::send(fd, hello.data(), hello.size(), MSG_NOSIGNAL);
+      char byte;
+      while (version == agent::kVersion && ::recv(fd, &byte, 1, 0) > 0) {}  // reads, never answers
+      ::close(fd);
+    }
+  });
+  AgentSystem source(path, 300);
+  EXPECT_FALSE(source.connect());
+  ASSERT_TRUE(source.connect());
+  ::alarm(30);
+  std::vector<ProcessSample> out{ProcessSample{}};
+  source.readSnapshot(out);
+  ::alarm(0);
+  EXPECT_TRUE(out.empty());
+  EXPECT_FALSE(source.connected());
+  fake.join();
+  ::close(listener);
+  std::filesystem::remove_all(dir);
+}
+
 TEST(AgentLive, HostileClientsNeverStopTheOthersNorTheAgent) {
   Agent agent;
   ASSERT_TRUE(agent.alive());
