@@ -161,6 +161,7 @@ TEST(AgentLive, HostileClientsNeverStopTheOthersNorTheAgent) {
   for (int i = 0; i < 2000; ++i) agent::encodeRequest({agent::MessageType::Snapshot, 0}, requests);
   ::fcntl(flooder, F_SETFL, O_NONBLOCK);
   ::send(flooder, requests.data(), requests.size(), MSG_NOSIGNAL);
+  const auto flooded = std::chrono::steady_clock::now();
   for (const int fd : {noisy, oversized}) {
     bool closed = false;
     drain(fd, closed);
@@ -175,6 +176,12 @@ TEST(AgentLive, HostileClientsNeverStopTheOthersNorTheAgent) {
   for (int i = 0; i < 4; ++i) ::close(extra[static_cast<std::size_t>(i)]);  // places for the good one
   expectServed(agent.socket, 20);
   drain(partial, closed);  // dropped after the frame timeout
+  EXPECT_TRUE(closed);
+  // Not reading for longer than the stall timeout (5 s) ends the flooder's connection, with
+  // what the socket buffers held (about 200 KB here), far from the 2,000 replies asked for.
+  std::this_thread::sleep_until(flooded + std::chrono::milliseconds(6500));
+  ::fcntl(flooder, F_SETFL, 0);
+  EXPECT_LT(drain(flooder, closed, 2000).size(), 4u << 20);
   EXPECT_TRUE(closed);
   EXPECT_TRUE(agent.alive());
   for (const int fd : {noisy, oversized, partial, silent, flooder}) ::close(fd);
