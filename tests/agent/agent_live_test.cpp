@@ -22,6 +22,7 @@
 #include <thread>
 
 #include "agent/agent_protocol.h"
+#include "core/text.h"
 #include "linux/agent_system.h"
 #include "linux/proc_parse.h"
 
@@ -188,6 +189,29 @@ TEST(AgentLive, HostileClientsNeverStopTheOthersNorTheAgent) {
   for (std::size_t i = 4; i < extra.size(); ++i) ::close(extra[i]);
   EXPECT_NE(agent.log().find("clients already"), std::string::npos);
   expectServed(agent.socket, 5);
+
+  // A process that execs is answered with its new image path.
+  int gate[2];
+  ASSERT_EQ(::pipe(gate), 0);
+  const pid_t execer = ::fork();
+  if (execer == 0) {
+    char byte;
+    if (::read(gate[0], &byte, 1) == 1) ::execl("/bin/sleep", "sleep", "30", nullptr);
+    ::_exit(1);
+  }
+  AgentSystem client(agent.socket);
+  ASSERT_TRUE(client.connect());
+  std::vector<ProcessSample> out;
+  const auto pathNow = [&] { return client.readSnapshot(out), toUtf8(client.imagePath(static_cast<std::uint32_t>(execer))); };
+  std::string path;
+  for (int i = 0; i < 100 && (path = pathNow()).empty(); ++i) pause(20);
+  EXPECT_EQ(path, std::filesystem::read_symlink("/proc/self/exe").string());
+  ASSERT_EQ(::write(gate[1], "x", 1), 1);
+  const std::string exe = "/proc/" + std::to_string(execer) + "/exe";
+  for (int i = 0; i < 100 && std::filesystem::read_symlink(exe).filename() != "sleep"; ++i) pause(20);
+  for (int i = 0; i < 100 && (path = pathNow()) != std::filesystem::read_symlink(exe).string(); ++i) pause(20);
+  EXPECT_EQ(path, std::filesystem::read_symlink(exe).string());
+  ::kill(execer, SIGKILL), ::waitpid(execer, nullptr, 0), ::close(gate[0]), ::close(gate[1]);
   EXPECT_EQ(agent.stop(), 0);
   EXPECT_NE(::access(agent.socket.c_str(), F_OK), 0);  // removed on the way out
 }
