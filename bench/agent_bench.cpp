@@ -22,9 +22,9 @@
 #include <vector>
 
 #include "agent/agent_server.h"
-#include "idle_children.h"
-#include "linux/agent_system.h"
-#include "linux/proc_system.h"
+#include "support/live_process.h"
+#include "agent/agent_system.h"
+#include "procfs/proc_system.h"
 
 namespace {
 
@@ -53,7 +53,7 @@ void report(benchmark::State& state, std::int64_t cpu, std::size_t processes) {
 // A: the desktop program's own /proc snapshot.
 void BM_DesktopReadsProc(benchmark::State& state) {
   tessivo::raiseOpenFileLimit();  // as the program does: a descriptor pair kept per process
-  const tessivo::bench::IdleChildren children;
+  const tessivo::testing::IdleChildren children;
   ProcSystem system;
   std::vector<ProcessSample> out;
   system.readSnapshot(out);  // descriptors kept from here on, as after the first refresh
@@ -72,7 +72,7 @@ void BM_DesktopReadsProc(benchmark::State& state) {
 // B: the agent serving one client that asks for a snapshot every period.
 void BM_AgentServesOneClient(benchmark::State& state) {
   tessivo::raiseOpenFileLimit();  // as the agent does
-  const tessivo::bench::IdleChildren children;
+  const tessivo::testing::IdleChildren children;
   char folder[] = "/tmp/tessivo-agent-bench-XXXXXX";
   if (::mkdtemp(folder) == nullptr) throw std::runtime_error("mkdtemp");
   const std::string socketPath = std::string(folder) + "/agent.sock";

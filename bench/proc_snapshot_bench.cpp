@@ -14,14 +14,14 @@
 #include <string>
 #include <vector>
 
-#include "idle_children.h"
-#include "linux/proc_system.h"
+#include "support/live_process.h"
+#include "procfs/proc_system.h"
 
 namespace {
 
 using tessivo::ProcessSample;
 using tessivo::ProcSystem;
-using tessivo::bench::IdleChildren;
+using tessivo::testing::IdleChildren;
 
 double cpuSeconds() {
   timespec now{};

@@ -11,7 +11,7 @@
 #include "counting_alloc.h"
 #include "list/row_order.h"
 #include "sampling/row_builder.h"
-#include "sampling/refresh_tick.h"
+#include "app/refresh_tick.h"
 #include "support/scripted_system.h"
 
 namespace {

@@ -19,7 +19,7 @@ bash scripts/setup.sh
 build_dir=${TESSIVO_BUILD_DIR:-build/native}
 cmake --preset native -B "$build_dir" >/dev/null
 cmake --build "$build_dir" -j2 --target tessivo
-exe="$repo/$build_dir/src/linux/tessivo"
+exe="$repo/$build_dir/src/qt/tessivo"
 [ -x "$exe" ] || { echo "run: $exe was not built" >&2; exit 1; }
 
 if [ -n "${DISPLAY:-}" ]; then

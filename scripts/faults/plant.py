@@ -29,7 +29,7 @@ UNIT_TESTS = ["sampling_tests", "list_tests", "chart_tests", "app_tests"]
 # the build. The Prometheus and packaging entries are end-to-end runs of minutes, left out.
 LINUX_TESTS = ["proc_tests", "qt_tests", "qt_shell_tests", "agent_tests", "agent_metrics_tests"]
 # Programs an entry starts besides its own binary (under the build directory).
-STARTS = {"qt_shell_tests": ["src/linux/tessivo"], "agent_tests": ["src/agent/tessivo-agent"]}
+STARTS = {"qt_shell_tests": ["src/qt/tessivo"], "agent_tests": ["src/agent/tessivo-agent"]}
 WIN_TESTS = "e2e_program|shell_tests"
 
 

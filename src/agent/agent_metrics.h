@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "core/types.h"
-#include "linux/proc_system.h"
+#include "procfs/proc_system.h"
 
 namespace tessivo {
 

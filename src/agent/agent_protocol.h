@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "core/types.h"
-#include "linux/proc_system.h"
+#include "procfs/proc_system.h"
 
 namespace tessivo::agent {
 

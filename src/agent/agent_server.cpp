@@ -20,7 +20,7 @@
 
 #include "agent/agent_metrics.h"
 #include "agent/agent_protocol.h"
-#include "linux/proc_descriptor.h"
+#include "procfs/proc_descriptor.h"
 
 namespace tessivo {
 

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "linux/proc_system.h"
+#include "procfs/proc_system.h"
 
 namespace tessivo {
 

@@ -15,7 +15,7 @@
 #include "agent/agent_metrics.h"
 #include "agent/agent_protocol.h"
 #include "agent/agent_server.h"
-#include "linux/proc_system.h"
+#include "procfs/proc_system.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "app/menu_model.h"
 #include "list/row_order.h"
-#include "sampling/refresh_tick.h"
+#include "app/refresh_tick.h"
 
 namespace tessivo {
 

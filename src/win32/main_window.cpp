@@ -8,7 +8,7 @@
 #include "app/menu_model.h"
 #include "app/shell_layout.h"
 #include "list/display_text.h"
-#include "sampling/refresh_tick.h"
+#include "app/refresh_tick.h"
 #include "win32/menu_builder.h"
 
 namespace tessivo {

@@ -23,8 +23,8 @@
 
 #include "agent/agent_protocol.h"
 #include "core/text.h"
-#include "linux/agent_system.h"
-#include "linux/proc_parse.h"
+#include "agent/agent_system.h"
+#include "support/live_process.h"
 
 namespace tessivo {
 namespace {
@@ -191,27 +191,20 @@ TEST(AgentLive, HostileClientsNeverStopTheOthersNorTheAgent) {
   expectServed(agent.socket, 5);
 
   // A process that execs is answered with its new image path.
-  int gate[2];
-  ASSERT_EQ(::pipe(gate), 0);
-  const pid_t execer = ::fork();
-  if (execer == 0) {
-    char byte;
-    if (::read(gate[0], &byte, 1) == 1) ::execl("/bin/sleep", "sleep", "30", nullptr);
-    ::_exit(1);
-  }
+  testing::Pipe gate;
+  testing::Child execer([&] { return gate.wait() == 'x' ? ::execl("/bin/sleep", "sleep", "30", nullptr) : 1; });
   AgentSystem client(agent.socket);
   ASSERT_TRUE(client.connect());
   std::vector<ProcessSample> out;
-  const auto pathNow = [&] { return client.readSnapshot(out), toUtf8(client.imagePath(static_cast<std::uint32_t>(execer))); };
+  const auto pathNow = [&] { return client.readSnapshot(out), toUtf8(client.imagePath(static_cast<std::uint32_t>(execer.pid))); };
   std::string path;
   for (int i = 0; i < 100 && (path = pathNow()).empty(); ++i) pause(20);
   EXPECT_EQ(path, std::filesystem::read_symlink("/proc/self/exe").string());
-  ASSERT_EQ(::write(gate[1], "x", 1), 1);
-  const std::string exe = "/proc/" + std::to_string(execer) + "/exe";
+  ASSERT_TRUE(gate.post());
+  const std::string exe = "/proc/" + std::to_string(execer.pid) + "/exe";
   for (int i = 0; i < 100 && std::filesystem::read_symlink(exe).filename() != "sleep"; ++i) pause(20);
   for (int i = 0; i < 100 && (path = pathNow()) != std::filesystem::read_symlink(exe).string(); ++i) pause(20);
   EXPECT_EQ(path, std::filesystem::read_symlink(exe).string());
-  ::kill(execer, SIGKILL), ::waitpid(execer, nullptr, 0), ::close(gate[0]), ::close(gate[1]);
   EXPECT_EQ(agent.stop(), 0);
   EXPECT_NE(::access(agent.socket.c_str(), F_OK), 0);  // removed on the way out
 }
@@ -267,12 +260,7 @@ TEST(AgentLive, OutsidersAreRefusedByTheModeAndByTheAgent) {
   EXPECT_TRUE(agent.alive());
 }
 
-std::uint64_t wcharOf(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/io");
-  const std::string text((std::istreambuf_iterator<char>(in)), {});
-  const auto io = parseProcIo(text);
-  return io ? io->wchar : 0;
-}
+std::uint64_t wcharOf(pid_t pid) { return testing::kernelIo(pid).wchar; }
 
 // The desktop's source in a child as an unprivileged member of the agent's group: on
 // each byte from `ticks` it takes one snapshot and answers with where it came from and
@@ -316,12 +304,10 @@ TEST(AgentLive, DesktopSourceAsAnotherUserSeesRealCountsAcrossAnAgentRestart) {
   const pid_t writer = ::fork();
   if (writer == 0) {
     const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    const std::string chunk(1 << 16, 'w');
     char c = 0;
     while (::read(toWriter[0], &c, 1) == 1) {
       if (c == 'n') ::prctl(PR_SET_NAME, "renamed");
-      for (int i = 0; i < 16 && c == 'w'; ++i)
-        if (::write(fd, chunk.data(), chunk.size()) != static_cast<ssize_t>(chunk.size())) ::_exit(1);
+      if (c == 'w' && !testing::writeBytes(fd, 1 << 20)) ::_exit(1);
       if (::write(fromWriter[1], "d", 1) != 1) ::_exit(1);
     }
     ::_exit(0);

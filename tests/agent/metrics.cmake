@@ -6,6 +6,8 @@ add_test(NAME agent_metrics_tests COMMAND agent_metrics_tests --gtest_brief=1)
 
 if(TARGET tessivo-agent)
   add_executable(tessivo_io_writer ${CMAKE_CURRENT_LIST_DIR}/io_writer.cpp)
+  target_link_libraries(tessivo_io_writer PRIVATE tessivo_proc)
+  target_include_directories(tessivo_io_writer PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   add_test(NAME agent_prometheus
            COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/prometheus_test.sh $<TARGET_FILE:tessivo-agent>
                    $<TARGET_FILE:tessivo_io_writer>)

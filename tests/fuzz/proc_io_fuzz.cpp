@@ -7,7 +7,7 @@
 #include <string>
 
 #include "fuzz_support.h"
-#include "linux/proc_parse.h"
+#include "procfs/proc_parse.h"
 
 using namespace tessivo;
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/app_state.h"
-#include "sampling/refresh_tick.h"
+#include "app/refresh_tick.h"
 #include "support/scripted_system.h"
 
 namespace tessivo::testing {

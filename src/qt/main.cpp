@@ -1,0 +1,117 @@
+// tessivo: the per-process disk I/O monitor over /proc.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QtWidgets/QApplication>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/app_state.h"
+#include "agent/agent_system.h"
+#include "procfs/proc_system.h"
+#include "qt/main_window.h"
+#include "qt/termination.h"
+
+namespace {
+
+constexpr char kUsage[] =
+    "Usage: tessivo [--help | --version]\n"
+    "Shows each process's disk reads and writes from /proc in a window (an X11 or Wayland\n"
+    "session, or the Qt platform named by QT_QPA_PLATFORM). Run as root to see every user's\n"
+    "processes.\n";
+
+const char* envOf(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0' ? value : nullptr;
+}
+
+// Qt's D-Bus support, with no session bus address, has libdbus run the first dbus-launch
+// it finds (falling back to PATH). As root that would run whatever PATH names, so the
+// address is settled here: root's own bus socket if it has one, else one that refuses.
+void settleSessionBusAsRoot() {
+  if (geteuid() != 0 || envOf("DBUS_SESSION_BUS_ADDRESS") != nullptr) return;
+  std::string address = "unix:path=/dev/null";
+  if (const char* runtime = envOf("XDG_RUNTIME_DIR")) {
+    const std::string bus = std::string(runtime) + "/bus";
+    struct stat st{};
+    if (lstat(bus.c_str(), &st) == 0 && S_ISSOCK(st.st_mode) && st.st_uid == 0) address = "unix:path=" + bus;
+  }
+  setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
+}
+
+// While the platform is being opened, Qt's own messages are held back: if it cannot be
+// opened, Qt would abort after several lines that suggest reinstalling; the user gets one
+// line saying what is missing instead, and exit code 1.
+struct HeldMessage {
+  QtMsgType type;
+  QByteArray category;
+  QString text;
+};
+std::vector<HeldMessage> heldMessages;
+
+void noDisplay() {
+  std::string line = "tessivo: cannot open a display for the window";
+  const char* platform = envOf("QT_QPA_PLATFORM");
+  const char* x11 = envOf("DISPLAY");
+  const char* wayland = envOf("WAYLAND_DISPLAY");
+  if (platform != nullptr) line += std::string(" (Qt platform \"") + platform + "\")";
+  else if (x11 == nullptr && wayland == nullptr) line += ": neither DISPLAY nor WAYLAND_DISPLAY is set";
+  else line += std::string(" (") + (x11 != nullptr ? "DISPLAY=" : "WAYLAND_DISPLAY=") + (x11 ? x11 : wayland) + ")";
+  line += '\n';
+  (void)!write(STDERR_FILENO, line.data(), line.size());
+  _exit(1);
+}
+
+void holdStartupMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+  if (type == QtFatalMsg) noDisplay();
+  heldMessages.push_back({type, context.category, text});
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Answered before anything needs a display.
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::puts("tessivo " TESSIVO_VERSION);
+      return 0;
+    }
+    std::fprintf(stderr, "tessivo: unknown option '%s'\n%s", argv[i], kUsage);
+    return 2;
+  }
+  if (envOf("QT_QPA_PLATFORM") == nullptr && envOf("DISPLAY") == nullptr && envOf("WAYLAND_DISPLAY") == nullptr)
+    noDisplay();
+  settleSessionBusAsRoot();
+
+  // One descriptor is kept open per process; the default soft limit is far too small.
+  tessivo::raiseOpenFileLimit();
+  qInstallMessageHandler(holdStartupMessage);
+  QApplication app(argc, argv);
+  qInstallMessageHandler(nullptr);
+  for (const HeldMessage& m : std::exchange(heldMessages, {}))
+    qt_message_output(m.type, QMessageLogContext(nullptr, 0, nullptr, m.category.constData()), m.text);
+  try {
+    // Counts from tessivo-agent while it answers, from /proc otherwise.
+    tessivo::SwitchingSystem system;
+    tessivo::AppState state(system);
+    tessivo::QtShellOptions options;
+    options.setByteSource = [&system](tessivo::ProcByteSource source) { system.setByteSource(source); };
+    options.runningAsRoot = geteuid() == 0;
+    options.countsFromAgent = [&system] { return system.fromAgent(); };
+    tessivo::QtMainWindow window(state, std::move(options));
+    const tessivo::QtTermination termination([&window] { window.close(); });
+    window.show();
+    return QApplication::exec();
+  } catch (...) {
+    return 1;
+  }
+}

@@ -1,0 +1,226 @@
+#include "qt/main_window.h"
+
+#include <QtGui/QCloseEvent>
+#include <QtWidgets/QHeaderView>
+#include <QtWidgets/QLabel>
+#include <QtWidgets/QMessageBox>
+#include <QtWidgets/QStatusBar>
+#include <QtWidgets/QStyle>
+#include <QtWidgets/QTableView>
+
+#include <utility>
+
+#include "app/commands.h"
+#include "app/shell_layout.h"
+#include "qt/chart_widget.h"
+#include "qt/commands.h"
+#include "qt/failure.h"
+#include "qt/list_model.h"
+#include "list/cell_text.h"
+#include "app/refresh_tick.h"
+
+namespace tessivo {
+
+namespace {
+
+QString qtText(const char16_t* text) { return QString::fromUtf16(text); }
+
+constexpr char16_t kAgentNotice[] = u"计数来自 tessivo-agent：可查看全部用户的进程。";
+
+}  // namespace
+
+template <typename Handler>
+void QtMainWindow::guarded(Handler&& handler) noexcept {
+  try {
+    handler();
+  } catch (...) {
+    endProgramAfterFailure();
+  }
+}
+
+QtMainWindow::QtMainWindow(AppState& state, QtShellOptions options, QWidget* parent)
+    : QMainWindow(parent), state_(state), options_(std::move(options)) {
+  setWindowTitle(QStringLiteral("Tessivo"));
+  resize(1280, 720);
+
+  // The panes are placed by hand inside the central widget, so the status bar's height
+  // comes off the list and not off the chart.
+  panes_ = new QWidget(this);
+  setCentralWidget(panes_);
+  panes_->installEventFilter(this);
+  chart_ = new QtChartWidget(state_.chart, panes_);
+
+  list_ = new QTableView(panes_);
+  model_ = new QtListModel(state_.rows, this);
+  list_->setModel(model_);
+  list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  list_->setSelectionMode(QAbstractItemView::SingleSelection);
+  list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  list_->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+  list_->setWordWrap(false);
+  list_->setShowGrid(true);
+  list_->setSortingEnabled(false);  // the order is the core's, applied at each refresh
+  list_->verticalHeader()->hide();
+  list_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  list_->verticalHeader()->setDefaultSectionSize(list_->fontMetrics().height() + 6);
+  QHeaderView* header = list_->horizontalHeader();
+  header->setSectionsClickable(true);
+  header->setSortIndicatorShown(false);
+  header->setHighlightSections(false);
+  header->setStretchLastSection(false);
+  for (int c = 0; c < column::Count; ++c) header->resizeSection(c, QtListModel::columnWidth(c));
+  connect(header, &QHeaderView::sectionClicked, this,
+          [this](int section) { guarded([&] { onColumnClick(state_, section); }); });
+  state_.listView = model_;
+
+  appendMenuItems(*menuBar(), buildLinuxMenuBar(), [this](std::int32_t id) { runCommandId(id); }, &actions_);
+
+  if (!options_.runningAsRoot && !options_.countsFromAgent) statusBar()->addWidget(new QLabel(qtText(kNotRootNotice)));
+  if (options_.countsFromAgent) {
+    sourceNotice_ = new QLabel(this);
+    statusBar()->addWidget(sourceNotice_);
+  }
+
+  connect(&timer_, &QTimer::timeout, this, [this] {
+    guarded([&] {
+      RefreshTick::run(state_);
+      showCountSource();
+    });
+  });
+  timer_.start(state_.chart.sampleIntervalMs);
+  RefreshTick::run(state_);
+  showCountSource();
+}
+
+void QtMainWindow::showCountSource() {
+  if (sourceNotice_ == nullptr) return;
+  const bool agent = options_.countsFromAgent();
+  sourceNotice_->setVisible(agent || !options_.runningAsRoot);
+  const QString text = qtText(agent ? kAgentNotice : kNotRootNotice);
+  if (sourceNotice_->text() != text) sourceNotice_->setText(text);
+}
+
+QtMainWindow::~QtMainWindow() {
+  if (state_.listView == model_) state_.listView = nullptr;
+}
+
+QAction* QtMainWindow::commandAction(std::int32_t commandId) const {
+  const auto it = actions_.find(commandId);
+  return it == actions_.end() ? nullptr : it->second;
+}
+
+void QtMainWindow::runCommandId(std::int32_t commandId) {
+  guarded([&] { onCommand(commandId); });
+}
+
+void QtMainWindow::onCommand(std::int32_t commandId) {
+  if (const std::optional<ProcByteSource> source = byteSourceOf(commandId)) {
+    onByteSource(*source);
+    return;
+  }
+  const CommandEffect effect = runCommand(state_, commandId);
+  if (!effect.handled) return;
+  applyChecks(effect);
+  if (effect.timerIntervalMs) timer_.start(*effect.timerIntervalMs);
+  if (effect.relayout) layoutPanes();
+  if (effect.showAbout) {
+    QMessageBox::information(this, qtText(kAboutCaption), qtText(kLinuxAboutText));
+  }
+  if (effect.restore) restore();
+  if (effect.destroy) close();
+}
+
+void QtMainWindow::applyChecks(const CommandEffect& effect) {
+  // Qt flips a checkable action before it reports the trigger; the command's own marks
+  // decide, also for an item chosen again.
+  for (const auto& [id, checked] : effect.checks) {
+    if (QAction* action = commandAction(id)) action->setChecked(checked);
+  }
+}
+
+void QtMainWindow::onByteSource(ProcByteSource source) {
+  CommandEffect marks;
+  if (source != byteSource_) {
+    byteSource_ = source;
+    if (options_.setByteSource) options_.setByteSource(source);
+    // Amounts counted from the other counters mean nothing now: start counting afresh.
+    state_.tracker.clear();
+    RefreshTick::run(state_);
+  }
+  marks.checks = {{command::SourceAllIo, byteSource_ == ProcByteSource::AllIo},
+                  {command::SourceDiskOnly, byteSource_ == ProcByteSource::DiskOnly}};
+  applyChecks(marks);
+}
+
+bool QtMainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == panes_ && event->type() == QEvent::Resize) layoutPanes();
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void QtMainWindow::layoutPanes() {
+  const QSize size = panes_->size();
+  const PaneLayout panes = tessivo::layoutPanes(state_.chartVisible, static_cast<std::uint32_t>(size.width()),
+                                                static_cast<std::uint32_t>(size.height()));
+  if (panes.chartShown) {
+    chart_->setGeometry(0, 0, panes.chartWidth, panes.chartHeight);
+    chart_->show();
+  } else {
+    chart_->hide();
+  }
+  list_->setGeometry(0, panes.listTop, panes.listWidth, panes.listHeight);
+}
+
+void QtMainWindow::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  if (event->type() != QEvent::WindowStateChange || !isMinimized()) return;
+  // Without a notification area the window stays minimised on the taskbar: hidden, it
+  // could never be brought back.
+  if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
+  // Hiding from inside the state change confuses some window managers; do it right after.
+  QTimer::singleShot(0, this, [this] {
+    if (isMinimized()) guarded([&] { minimiseToTray(); });
+  });
+}
+
+void QtMainWindow::minimiseToTray() {
+  if (tray_ == nullptr) {
+    tray_ = new QSystemTrayIcon(style()->standardIcon(QStyle::SP_DriveHDIcon), this);
+    tray_->setToolTip(QStringLiteral("Tessivo"));
+    trayMenu_ = new QMenu(this);
+    appendMenuItems(*trayMenu_, buildTrayMenu(), [this](std::int32_t id) { runCommandId(id); }, nullptr);
+    tray_->setContextMenu(trayMenu_);
+    connect(tray_, &QSystemTrayIcon::activated, this, &QtMainWindow::onTrayActivated);
+  }
+  tray_->show();
+  state_.trayIconShown = true;
+  hide();
+}
+
+void QtMainWindow::onTrayActivated(QSystemTrayIcon::ActivationReason reason) {
+  // A click or a double click restores; the context menu opens by itself.
+  if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) {
+    guarded([&] { restore(); });
+  }
+}
+
+void QtMainWindow::restore() {
+  setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+  show();
+  raise();
+  activateWindow();
+  if (tray_ != nullptr) tray_->hide();
+  state_.trayIconShown = false;
+}
+
+void QtMainWindow::closeEvent(QCloseEvent* event) {
+  // Closing ends the program; it never hides into the notification area.
+  timer_.stop();
+  if (tray_ != nullptr) tray_->hide();
+  state_.trayIconShown = false;
+  event->accept();
+  // Also when the window is hidden behind the icon (退出), where Qt would not see a last
+  // window closing.
+  QCoreApplication::exit(0);
+}
+
+}  // namespace tessivo
