@@ -176,6 +176,12 @@ void encodeClock(std::uint64_t nowMs, std::string& out) {
   finish(out, at);
 }
 
+void encodeStatus(const Status& status, std::string& out) {
+  const std::size_t at = begin(out, MessageType::StatusReply);
+  put<std::uint32_t>(out, status.flags);
+  finish(out, at);
+}
+
 void encodeError(ErrorCode code, std::string& out) {
   const std::size_t at = begin(out, MessageType::ErrorReply);
   put<std::uint8_t>(out, static_cast<std::uint8_t>(code));
@@ -213,6 +219,7 @@ std::optional<Request> decodeRequest(std::string_view payload) {
   switch (request.type) {
     case MessageType::Snapshot:
     case MessageType::Clock:
+    case MessageType::Status:
       break;
     case MessageType::ImagePath:
       request.pid = r.get<std::uint32_t>();
@@ -278,6 +285,14 @@ std::optional<std::uint64_t> decodeClock(std::string_view payload) {
   const std::uint64_t ms = r->get<std::uint64_t>();
   if (!r->done()) return std::nullopt;
   return ms;
+}
+
+std::optional<Status> decodeStatus(std::string_view payload) {
+  std::optional<Reader> r = open(payload, MessageType::StatusReply);
+  if (!r) return std::nullopt;
+  const Status status{r->get<std::uint32_t>()};
+  if (!r->done() || (status.flags & ~Status::kKnownFlags) != 0) return std::nullopt;
+  return status;
 }
 
 std::optional<ErrorCode> decodeError(std::string_view payload) {

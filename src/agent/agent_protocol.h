@@ -6,10 +6,16 @@
 //   client -> agent:                   Snapshot  (no body)
 //                                      ImagePath pid
 //                                      Clock     (no body)
+//                                      Status    (no body)
 //   agent -> client, one per request:  SnapshotReply  sample ms, sequence, count, records
 //                                      ImagePathReply pid, path
 //                                      ClockReply     monotonic ms
+//                                      StatusReply    flags
 //                                      ErrorReply     code
+//
+// Later additions are new request types, so that both ends of different versions work
+// together: an agent answers a type it does not know with ErrorReply BadRequest and keeps
+// the connection, and the client then does without what it asked for.
 //
 // A snapshot record: pid, createTime, imageGeneration, both byte sources' six counters,
 // name. Decoders accept exactly what the encoders write and nothing else: both ends treat
@@ -48,9 +54,11 @@ enum class MessageType : std::uint8_t {
   Snapshot = 0x10,
   ImagePath = 0x11,
   Clock = 0x12,
+  Status = 0x13,
   SnapshotReply = 0x20,
   ImagePathReply = 0x21,
   ClockReply = 0x22,
+  StatusReply = 0x23,
   ErrorReply = 0x2f,
 };
 
@@ -61,6 +69,16 @@ struct Hello {
   std::uint32_t intervalMs = 0;
   std::uint32_t agentPid = 0;
   friend bool operator==(const Hello&, const Hello&) = default;
+};
+
+// What the agent says of itself beyond the greeting.
+struct Status {
+  // Bits of flags.
+  static constexpr std::uint32_t kPartial = 1u << 0;  // capabilities missing: other users' counters unreadable
+  static constexpr std::uint32_t kKnownFlags = kPartial;
+  std::uint32_t flags = 0;
+  bool partial() const { return (flags & kPartial) != 0; }
+  friend bool operator==(const Status&, const Status&) = default;
 };
 
 struct Request {
@@ -89,6 +107,7 @@ void encodeSnapshot(std::uint64_t sampleMs, std::uint64_t sequence, std::span<co
                     std::span<const ProcCounters> counters, std::string& out);
 void encodeImagePath(std::uint32_t pid, std::u16string_view path, std::string& out);
 void encodeClock(std::uint64_t nowMs, std::string& out);
+void encodeStatus(const Status& status, std::string& out);
 void encodeError(ErrorCode code, std::string& out);
 
 enum class FrameStatus { NeedMore, Ready, Invalid };
@@ -104,6 +123,8 @@ std::optional<Request> decodeRequest(std::string_view payload);
 bool decodeSnapshot(std::string_view payload, Snapshot& out);
 std::optional<ImagePathReply> decodeImagePath(std::string_view payload);
 std::optional<std::uint64_t> decodeClock(std::string_view payload);
+// Unknown flag bits are refused, so that an agent cannot claim what this side cannot show.
+std::optional<Status> decodeStatus(std::string_view payload);
 std::optional<ErrorCode> decodeError(std::string_view payload);
 
 inline MessageType typeOf(std::string_view payload) { return static_cast<MessageType>(payload[0]); }

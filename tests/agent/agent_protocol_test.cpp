@@ -65,6 +65,10 @@ std::vector<Case> cases() {
                  }});
   all.push_back({"clock", frame([](std::string& f) { encodeClock(0x0102030405060708ull, f); }),
                  [](std::string_view p) { return decodeClock(p) == 0x0102030405060708ull; }});
+  all.push_back({"status request", frame([](std::string& f) { encodeRequest({MessageType::Status, 0}, f); }),
+                 [](std::string_view p) { return decodeRequest(p) == Request{MessageType::Status, 0}; }});
+  all.push_back({"status", frame([](std::string& f) { encodeStatus({Status::kPartial}, f); }),
+                 [](std::string_view p) { return decodeStatus(p) == Status{Status::kPartial}; }});
   all.push_back({"error", frame([](std::string& f) { encodeError(ErrorCode::NoSample, f); }),
                  [](std::string_view p) { return decodeError(p) == ErrorCode::NoSample; }});
   const std::vector<ProcessSample> samples{sample(1, u"systemd"), sample(70000, u"", 3), sample(0xffffffff, u"写入器")};
@@ -118,9 +122,11 @@ TEST(AgentProtocol, FramesAndPathsAtTheirLimits) {
     ASSERT_TRUE(r);
     EXPECT_EQ(r->path.size(), kept ? path.size() : 0);
   }
-  std::string relative;
+  std::string relative, unknownFlag;
   encodeImagePath(1, u"bin/sh", relative);
   EXPECT_FALSE(decodeImagePath(payloadOf(relative)));
+  encodeStatus({Status::kKnownFlags + 1}, unknownFlag);  // a flag this side cannot show
+  EXPECT_FALSE(decodeStatus(payloadOf(unknownFlag)));
   std::string hello;
   encodeHello({kVersion, 1, 1}, hello);
   hello[5] ^= 1;  // the magic

@@ -55,6 +55,7 @@ void walk(std::string_view stream, bool agentSide) {
         FUZZ_CHECK(path->path.size() <= kMaxPathUnits && (path->path.empty() || path->path[0] == u'/'));
       }
       if (const auto ms = decodeClock(payload)) ++accepted, encodeClock(*ms, again);
+      if (const auto reported = decodeStatus(payload)) ++accepted, encodeStatus(*reported, again);
       if (const auto code = decodeError(payload)) ++accepted, encodeError(*code, again);
     }
     FUZZ_CHECK(accepted <= 1);
