@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <limits>
 #include <utility>
@@ -18,6 +19,9 @@ namespace {
 // Descriptors left to the rest of the program however many processes there are.
 constexpr std::size_t kReservedDescriptors = 128;
 
+// What reading one new process holds open at once: its directory, stat and io files.
+constexpr std::size_t kPerProcess = 3;
+
 }  // namespace
 
 void ProcFiles::beginSnapshot(std::uint32_t selfPid, bool realProc) {
@@ -29,14 +33,22 @@ void ProcFiles::updateKeepLimit() {
   rlimit limit{};
   std::uint64_t soft = 1024;
   if (::getrlimit(RLIMIT_NOFILE, &limit) == 0) soft = limit.rlim_cur;
+  softLimit_ = soft;
   keepLimit_ = soft > kReservedDescriptors ? static_cast<std::size_t>(soft - kReservedDescriptors) : 0;
+  if (soft != capSoftLimit_) keepCap_ = SIZE_MAX;  // a new limit: learn again
+  keepLimit_ = std::min(keepLimit_, keepCap_);
 }
 
 int ProcFiles::open(int at, const char* leaf, int flags) {
   const int fd = ::openat(at, leaf, O_RDONLY | O_CLOEXEC | flags);
   if (fd >= 0) return fd;
   const int error = errno;
-  if (error == EMFILE || error == ENFILE) keepLimit_ = kept_;  // keep no more this snapshot
+  if (error == EMFILE || error == ENFILE) {
+    keepLimit_ = 0;
+    keepCap_ = kept_ > kPerProcess ? kept_ - kPerProcess : 0;
+    rlimit limit{};
+    capSoftLimit_ = ::getrlimit(RLIMIT_NOFILE, &limit) == 0 ? limit.rlim_cur : 0;
+  }
   return -error;
 }
 

@@ -42,12 +42,15 @@ class ProcFiles {
   void updateKeepLimit();
 
   // Opens leaf under the directory fd (a process's, or /proc itself): the descriptor, or
-  // -errno. Running out of descriptors stops keeping any more this snapshot.
+  // -errno. Running out of descriptors stops keeping any more this snapshot, and from the
+  // next one on keeps no more than were kept then, less room to read one process.
   int open(int at, const char* leaf, int flags = 0);
   // Keeps fd in slot while descriptors last, else closes it.
   void keepOrClose(ProcDescriptor&& fd, ProcDescriptor& slot);
   void release(ProcDescriptor& fd);
   std::size_t kept() const { return kept_; }
+  // Whether closing fd gives room to open another: not when its number is past the limit.
+  bool freesRoom(const ProcDescriptor& fd) const { return fd && static_cast<std::uint64_t>(fd.get()) < softLimit_; }
 
   // The whole file behind fd from offset 0 (empty on an error); valid until the next read.
   std::string_view read(int fd);
@@ -61,6 +64,9 @@ class ProcFiles {
   bool realProc_ = false;
   std::size_t kept_ = 0;
   std::size_t keepLimit_ = 0;
+  std::size_t keepCap_ = SIZE_MAX;  // learnt when the table was full, for as long as the limit stands
+  std::uint64_t capSoftLimit_ = 0;
+  std::uint64_t softLimit_ = 1024;
   std::array<char, 4096> text_{};
 };
 

@@ -80,6 +80,21 @@ struct ProcSystem::Impl {
     return true;
   }
 
+  // Opens through files; while the descriptor table is full, gives back a descriptor kept
+  // for a process already read this snapshot and tries again. Those processes cost a reopen
+  // at their next read; no process is left out for want of a descriptor.
+  int openMakingRoom(int at, const char* leaf, int flags = 0) {
+    for (std::size_t next = nextEntries.size();;) {
+      const int fd = files.open(at, leaf, flags);
+      if (!ProcFiles::descriptorsOut(fd)) return fd;
+      const auto holdsRoom = [this](const ProcEntry& e) { return files.freesRoom(e.stat) || files.freesRoom(e.io); };
+      while (next > 0 && !holdsRoom(nextEntries[next - 1])) --next;
+      if (next == 0) return fd;
+      ProcEntry& held = nextEntries[next - 1];
+      files.release(files.freesRoom(held.stat) ? held.stat : held.io);
+    }
+  }
+
   void drop(ProcEntry& entry) {
     files.release(entry.stat);
     files.release(entry.io);
@@ -118,10 +133,10 @@ struct ProcSystem::Impl {
       return Outcome::Listed;
     }
 
-    const int opened = files.open(dir.get(), PidPath(entry.pid, "").c_str(), O_DIRECTORY);
+    const int opened = openMakingRoom(dir.get(), PidPath(entry.pid, "").c_str(), O_DIRECTORY);
     if (opened < 0) return ProcFiles::descriptorsOut(opened) ? Outcome::Skipped : Outcome::Gone;
     const ProcDescriptor process(opened);
-    const int statFd = files.open(process.get(), "stat");
+    const int statFd = openMakingRoom(process.get(), "stat");
     if (statFd < 0) return ProcFiles::descriptorsOut(statFd) ? Outcome::Skipped : Outcome::Gone;
     ProcDescriptor statFile(statFd);
     const std::optional<ProcStat> stat = parseProcStat(files.read(statFile.get()));
@@ -143,7 +158,7 @@ struct ProcSystem::Impl {
       // The kept io descriptor still works: only the stat one had to be opened again.
     } else if (!entry.ioUnreadable) {
       files.release(entry.io);
-      const int ioFd = files.open(process.get(), "io");
+      const int ioFd = openMakingRoom(process.get(), "io");
       ProcDescriptor ioFile(ioFd >= 0 ? ioFd : -1);
       // Zeros now would read as a drop and then a burst: better absent for one snapshot.
       if (ProcFiles::descriptorsOut(ioFd)) return Outcome::Skipped;

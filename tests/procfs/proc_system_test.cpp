@@ -141,6 +141,32 @@ TEST_F(ProcTree, ExitedReusedAndRenamedProcesses) {
   EXPECT_EQ(std::tuple(generations.back(), out[0].imageGeneration), std::tuple(2u, 0u));
 }
 
+// Departures settled against the parent that reaps them: a child orphaned to a subreaper
+// and gone before its stat is read again, and a parent gone with its child (`sh -c cmd`
+// ending within one refresh).
+TEST_F(ProcTree, OrphansAndWholeFamiliesAreTakenOffTheParentThatReapsThem) {
+  const auto io = [&](std::uint32_t pid, std::uint64_t each) {
+    std::string text;
+    for (const char* key : {"rchar", "wchar", "syscr", "syscw", "read_bytes", "write_bytes"})
+      text += std::string(key) + ": " + std::to_string(each) + "\n";
+    writeFile(root / std::to_string(pid) / "io", text);
+  };
+  for (auto [pid, comm, ppid, each] : {std::tuple{3u, "subreaper", 1u, 1000u}, {5, "parent", 1, 10},
+                                       {10, "orphan", 5, 200}, {20, "sh", 3, 30}, {21, "cmd", 20, 4}}) {
+    process(pid, comm, pid, 0, 4096, ppid);
+    io(pid, each);
+  }
+  ProcSystem system(root.string());
+  snapshot(system);
+  exitProcess(5);
+  process(10, "orphan", 10, 0, 4096, 3);
+  io(10, 200);
+  EXPECT_EQ(snapshot(system).size(), 4u);
+  for (std::uint32_t pid : {10u, 20u, 21u}) exitProcess(pid);
+  io(3, 1000 + 200 + 30 + 4);  // the kernel adds each reaped child's counters once
+  EXPECT_EQ(snapshot(system), std::vector<std::string>{"3 subreaper 3 1000 1000 1000 1000"});
+}
+
 // Sets the soft descriptor limit for a while and puts the old one back.
 struct FileLimit {
   rlimit old{};
@@ -175,6 +201,18 @@ TEST_F(ProcTree, ReadsOnWhenDescriptorsRunShort) {
   }
   ASSERT_EQ(out.size(), 3u);
   for (const ProcessSample& s : out) EXPECT_EQ(s.counters.readBytes, s.pid * 10 + 1);
+  {
+    // Descriptors run out part-way through a first snapshot, the limit leaving more to keep
+    // than there are free: every process is listed all the same, with its counters.
+    std::vector<int> held;
+    for (int i = 0; i < 200; ++i) held.push_back(::dup(0));
+    const FileLimit limit(static_cast<rlim_t>(held.back() + 1 + 12));
+    ProcSystem first(root.string());
+    first.readSnapshot(out);
+    for (const int fd : held) ::close(fd);
+  }
+  ASSERT_EQ(out.size(), 20u);
+  for (const ProcessSample& s : out) EXPECT_EQ(s.counters.writeBytes, s.pid * 10 + 2) << s.pid;
 }
 
 // Another user's processes are listed with their names and without counters; one's own
@@ -270,12 +308,13 @@ TEST(ProcSystemLive, CountsEveryByteOnce) {
   for (const auto& [pid, counters] : last) written += pid == self ? counters.writeBytes - own.writeBytes : counters.writeBytes;
   EXPECT_EQ(written, (3u << 20) + 6);  // and one byte each to signal, one each through the gate
   EXPECT_EQ(last[self].writeOps, own.writeOps + 3);
-  std::size_t listed = 0;  // of the reaped; this process is listed by its name and image
+  for (int i = 0; i < 16; ++i) take();  // two more stat reads of every process: no exec seen where none was
+  std::size_t listed = 0;  // of the reaped; this process is listed by its name, image and first generation
   for (const ProcessSample& s : samples) listed += s.pid != self && last.count(s.pid);
   const auto me = std::ranges::find(samples, self, &ProcessSample::pid);
   ASSERT_NE(me, samples.end());
-  EXPECT_EQ(std::tuple(listed, me->name, toUtf8(system.imagePath(self))),
-            std::tuple(0u, u"proc_tests", fs::read_symlink("/proc/self/exe").string()));
+  EXPECT_EQ(std::tuple(listed, me->name, toUtf8(system.imagePath(self)), me->imageGeneration),
+            std::tuple(0u, u"proc_tests", fs::read_symlink("/proc/self/exe").string(), 0u));
 }
 
 }  // namespace

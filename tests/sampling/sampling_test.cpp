@@ -206,6 +206,8 @@ TEST_F(Rows, GroupByPathIgnoringAsciiCaseElseByNameAndRebuildInPlace) {
       std::tuple(rows[1].pid, rows[1].name, rows[3].name, rows[4].imagePath, rows[4].counters),
       std::tuple(4, u"System", kUnknownName, u"C:\\apps\\foo.exe", IoCounters{101, 102, 103, 104, 105, 106}));
   EXPECT_EQ(std::tuple(sys.imagePathCalls, fileNamePart(u"C:\\dir\\")), std::tuple(11, u""));  // once per pid
+  builder.build(activities, true, cache, sys, rows);  // into the rows that held processes: no pid left behind
+  EXPECT_EQ(std::ranges::count(rows, 0u, &ProcessRow::pid), 10);
   activities.resize(2);
   builder.build(activities, true, cache, sys, rows);
   EXPECT_EQ(named(rows), Texts{"System/14"});
