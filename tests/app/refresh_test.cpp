@@ -9,12 +9,8 @@
 namespace tessivo {
 namespace {
 
-using Texts = std::vector<std::string>;
-Texts named(const std::vector<ProcessRow>& rows) {  // "name/read rate"
-  Texts out;
-  for (const ProcessRow& r : rows) out.push_back(toUtf8(r.name) + "/" + std::to_string(r.readRate));
-  return out;
-}
+using testing::named;
+using testing::Texts;
 
 // With 4000 ms steps the smoothing counts fully: a process shows its own speed from its second sample on.
 struct Refresh : ::testing::Test, testing::RefreshRig { Refresh() : RefreshRig(4000) {} };

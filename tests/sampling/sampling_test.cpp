@@ -7,7 +7,7 @@
 #include "sampling/io_tracker.h"
 #include "sampling/process_buffer.h"
 #include "sampling/row_builder.h"
-#include "support/scripted_system.h"
+#include "support/refresh_rig.h"
 
 namespace tessivo {
 namespace {
@@ -165,12 +165,8 @@ TEST(IoTracker, ForgetsOnlyWhoIsAbsentFromNonEmptySnapshotsForTenSecondsSoChurnS
   EXPECT_LT(most, 998u * 64);  // 31 snapshots to be forgotten, at most 32 more to be swept
 }
 
-using Texts = std::vector<std::string>;
-Texts named(const std::vector<ProcessRow>& rows) {  // "name/read rate"
-  Texts out;
-  for (const ProcessRow& r : rows) out.push_back(toUtf8(r.name) + "/" + std::to_string(r.readRate));
-  return out;
-}
+using testing::named;
+using testing::Texts;
 
 // Activities with counters base + 1 .. base + 6 and speeds base + 7, base + 8, of processes the system knows.
 struct Rows : ::testing::Test {

@@ -7,9 +7,18 @@
 
 #include "app/app_state.h"
 #include "app/refresh_tick.h"
+#include "core/text.h"
 #include "support/scripted_system.h"
 
 namespace tessivo::testing {
+
+using Texts = std::vector<std::string>;
+// "name/read rate" of each row.
+inline Texts named(const std::vector<ProcessRow>& rows) {
+  Texts out;
+  for (const ProcessRow& r : rows) out.push_back(toUtf8(r.name) + "/" + std::to_string(r.readRate));
+  return out;
+}
 
 struct RecordingList : ListSurface {
   std::vector<std::string> calls;
