@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "agent/agent_server.h"
-#include "agent/agent_system.h"
+#include "agent/switching_system.h"
 #include "support/live_process.h"
 
 namespace {

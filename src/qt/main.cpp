@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/app_state.h"
-#include "agent/agent_system.h"
+#include "agent/switching_system.h"
 #include "procfs/proc_system.h"
 #include "qt/main_window.h"
 #include "qt/termination.h"

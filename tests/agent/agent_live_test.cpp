@@ -23,7 +23,7 @@
 
 #include "agent/agent_protocol.h"
 #include "core/text.h"
-#include "agent/agent_system.h"
+#include "agent/switching_system.h"
 #include "support/live_process.h"
 
 namespace tessivo {
