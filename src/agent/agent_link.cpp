@@ -72,8 +72,12 @@ void AgentLink::run() {
     }
     const std::uint64_t serving = requested_;
     lock.unlock();
-    bool ok = client_.connected() || client_.connect();
+    const bool wasConnected = client_.connected();
+    bool ok = wasConnected || client_.connect();
     if (ok) ok = client_.fetch(work_);
+    // A connection that broke is tried again at once: a restarted agent serves this
+    // request, and one that is gone is told apart from one that hangs.
+    if (!ok && wasConnected) ok = client_.connect() && client_.fetch(work_);
     if (ok) fetchPaths(work_);
     lock.lock();
     state_ = client_.state();

@@ -1,9 +1,9 @@
 // The agent's connection on a worker thread of its own, so that whatever the agent does
 // (gone, refusing, hung by SIGSTOP, slow) the caller's thread never waits on it for longer
-// than it chooses. The worker connects (again at every request while it is not connected:
-// a failed connect of a Unix socket costs microseconds), greets, asks the agent's status,
-// exchanges one snapshot per request and fetches the image paths of the processes new in
-// it, before it hands the snapshot over.
+// than it chooses. The worker connects (and tries again every kRetryMs
+// while it is not connected: a failed connect of a Unix socket costs microseconds), greets,
+// asks the agent's status, exchanges one snapshot per request and fetches the image paths
+// of the processes new in it, before it hands the snapshot over.
 #pragma once
 
 #include <condition_variable>

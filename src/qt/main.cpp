@@ -106,7 +106,7 @@ int main(int argc, char** argv) {
     tessivo::QtShellOptions options;
     options.setByteSource = [&system](tessivo::ProcByteSource source) { system.setByteSource(source); };
     options.runningAsRoot = geteuid() == 0;
-    options.countsFromAgent = [&system] { return system.fromAgent(); };
+    options.agentState = [&system] { return system.agentState(); };
     tessivo::QtMainWindow window(state, std::move(options));
     const tessivo::QtTermination termination([&window] { window.close(); });
     window.show();
