@@ -22,8 +22,8 @@ namespace {
 constexpr char kUsage[] =
     "Usage: tessivo [--help | --version]\n"
     "Shows each process's disk reads and writes from /proc in a window (an X11 or Wayland\n"
-    "session, or the Qt platform named by QT_QPA_PLATFORM). Run as root to see every user's\n"
-    "processes.\n";
+    "session, or the Qt platform named by QT_QPA_PLATFORM). To see every user's processes,\n"
+    "run it while tessivo-agent runs, as a member of group tessivo (or run it as root).\n";
 
 const char* envOf(const char* name) {
   const char* value = std::getenv(name);
