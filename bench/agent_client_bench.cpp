@@ -3,7 +3,8 @@
 // - the longest refresh on the calling thread (readSnapshot plus the image paths of the
 //   processes new in it, as row building asks them) while the agent is stopped by SIGSTOP;
 // - how long after a restarted agent answers the source takes its counts from it again.
-// Both are wall-clock figures of single events, reported as counters; the Time column is
+// - the same refresh without any agent, for comparison.
+// All are wall-clock figures of single events, reported as counters; the Time column is
 // the mean refresh.
 #include <benchmark/benchmark.h>
 #include <signal.h>
@@ -122,6 +123,21 @@ void BM_RefreshWhileAgentStopped(benchmark::State& state) {
   std::filesystem::remove_all(folder);
 }
 
+// The same refresh with no agent at all: what /proc alone costs, for comparison.
+void BM_RefreshWithoutAgent(benchmark::State& state) {
+  const tessivo::testing::IdleChildren children(200);
+  Refresher refresher("/nonexistent/agent.sock");
+  refresher.refresh();
+  double longest = 0;
+  for (auto _ : state) {
+    std::this_thread::sleep_for(kPeriod);
+    const double ms = refresher.refresh();
+    longest = std::max(longest, ms);
+    state.SetIterationTime(ms / 1000);
+  }
+  state.counters["longest_ms"] = longest;
+}
+
 void BM_ReconnectAfterRestart(benchmark::State& state) {
   char folder[] = "/tmp/tessivo-client-bench-XXXXXX";
   const std::string socketPath = scratchSocket(folder);
@@ -158,6 +174,7 @@ void BM_ReconnectAfterRestart(benchmark::State& state) {
 }
 
 BENCHMARK(BM_RefreshWhileAgentStopped)->UseManualTime()->Iterations(20)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RefreshWithoutAgent)->UseManualTime()->Iterations(20)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReconnectAfterRestart)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
 
 }  // namespace
