@@ -31,7 +31,9 @@ void AgentLink::request() {
 bool AgentLink::take(agent::Snapshot& into, std::uint32_t waitMs) {
   std::unique_lock lock(mutex_);
   const std::uint64_t wanted = requested_;
-  answered_.wait_for(lock, std::chrono::milliseconds(waitMs), [&] { return served_ >= wanted; });
+  // A worker still on an older request is stuck on the agent: no wait for it then.
+  if (served_ + 1 >= wanted)
+    answered_.wait_for(lock, std::chrono::milliseconds(waitMs), [&] { return served_ >= wanted; });
   // One refresh late is still fresh; anything older is not this refresh's news.
   if (!published_ || publishedFor_ + 1 < wanted) return false;
   published_ = false;
