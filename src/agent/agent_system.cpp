@@ -15,25 +15,6 @@ namespace {
 
 using agent::MessageType;
 
-IoCounters plus(const IoCounters& a, const IoCounters& b) {
-  return {a.readOps + b.readOps,     a.writeOps + b.writeOps,     a.otherOps + b.otherOps,
-          a.readBytes + b.readBytes, a.writeBytes + b.writeBytes, a.otherBytes + b.otherBytes};
-}
-
-// Modular, so that raw + (shown - raw) == shown whichever is larger.
-IoCounters minus(const IoCounters& a, const IoCounters& b) {
-  return {a.readOps - b.readOps,     a.writeOps - b.writeOps,     a.otherOps - b.otherOps,
-          a.readBytes - b.readBytes, a.writeBytes - b.writeBytes, a.otherBytes - b.otherBytes};
-}
-
-ProcCounters plus(const ProcCounters& a, const ProcCounters& b) {
-  return {plus(a.allIo, b.allIo), plus(a.diskOnly, b.diskOnly)};
-}
-
-ProcCounters minus(const ProcCounters& a, const ProcCounters& b) {
-  return {minus(a.allIo, b.allIo), minus(a.diskOnly, b.diskOnly)};
-}
-
 std::uint64_t monotonicMs() {
   timespec now{};
   ::clock_gettime(CLOCK_MONOTONIC, &now);
@@ -53,22 +34,43 @@ bool AgentSystem::connect() {
   disconnect();
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  if (socketPath_.empty() || socketPath_.size() >= sizeof(address.sun_path)) return false;
+  if (socketPath_.empty() || socketPath_.size() >= sizeof(address.sun_path)) return fail(AgentState::NotRunning);
   std::memcpy(address.sun_path, socketPath_.data(), socketPath_.size());
   fd_ = ProcDescriptor(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   // A Unix socket connects at once or not at all (a full backlog says EAGAIN).
-  if (!fd_ || ::connect(fd_.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
-    disconnect();
-    return false;
+  if (!fd_) return fail(AgentState::NotAnswering);
+  if (::connect(fd_.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
+    // The socket's mode lets only the agent's group in: EACCES is this user not being in it.
+    const int error = errno;
+    return fail(error == EACCES || error == EPERM                                   ? AgentState::NotPermitted
+                : error == ENOENT || error == ECONNREFUSED || error == ENOTDIR ? AgentState::NotRunning
+                                                                               : AgentState::NotAnswering);
   }
   std::string_view payload;
-  const std::optional<agent::Hello> hello = receive(payload) ? agent::decodeHello(payload) : std::nullopt;
-  if (!hello || hello->version != agent::kVersion) {
-    disconnect();
-    return false;
+  if (!receive(payload)) {
+    // The agent closes at once, unheard, on a client it refuses (not of its group).
+    return fail(closedUnheard_ ? AgentState::NotPermitted : AgentState::NotAnswering);
   }
+  const std::optional<agent::Hello> hello = agent::decodeHello(payload);
+  if (!hello || hello->version != agent::kVersion) return fail(AgentState::NotAnswering);
   hello_ = *hello;
+  haveSnapshot_ = false;  // a new agent numbers its snapshots afresh
+  // An agent older than the status request answers BadRequest and goes on serving.
+  if (!send({MessageType::Status, 0}) || !receive(payload)) return fail(AgentState::NotAnswering);
+  if (const std::optional<agent::Status> status = agent::decodeStatus(payload)) {
+    state_ = status->partial() ? AgentState::Partial : AgentState::Serving;
+  } else if (agent::decodeError(payload) == agent::ErrorCode::BadRequest) {
+    state_ = AgentState::Serving;
+  } else {
+    return fail(AgentState::NotAnswering);
+  }
   return true;
+}
+
+bool AgentSystem::fail(AgentState why) {
+  disconnect();
+  state_ = why;
+  return false;
 }
 
 void AgentSystem::disconnect() {
@@ -90,6 +92,7 @@ bool AgentSystem::send(const agent::Request& request) {
 
 bool AgentSystem::receive(std::string_view& payload) {
   input_.clear();
+  closedUnheard_ = false;
   const std::uint64_t deadline = monotonicMs() + timeoutMs_;
   constexpr std::size_t kChunk = 64 * 1024;
   for (;;) {
@@ -117,27 +120,36 @@ bool AgentSystem::receive(std::string_view& payload) {
     const ssize_t n = ::recv(fd_.get(), input_.data() + had, kChunk, MSG_DONTWAIT);
     input_.resize(had + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
     if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+      closedUnheard_ = had == 0 && (n == 0 || errno == ECONNRESET);
       disconnect();
       return false;
     }
   }
 }
 
-void AgentSystem::readSnapshot(std::vector<ProcessSample>& out) {
-  out.clear();
+bool AgentSystem::fetch(agent::Snapshot& into) {
   std::string_view payload;
-  if (!connected() || !send({MessageType::Snapshot, 0}) || !receive(payload)) return;
-  // A sample older than the one before it is not this agent's.
+  if (!connected() || !send({MessageType::Snapshot, 0}) || !receive(payload)) return fail(AgentState::NotAnswering);
+  // Within one connection, a sample older than the one before it is not this agent's.
   const std::uint64_t lastSequence = haveSnapshot_ ? snapshot_.sequence : 0;
   const std::uint64_t lastMs = haveSnapshot_ ? snapshot_.sampleMs : 0;
-  if (!agent::decodeSnapshot(payload, snapshot_) || snapshot_.sequence < lastSequence || snapshot_.sampleMs < lastMs) {
-    snapshot_.samples.clear();
-    snapshot_.counters.clear();
+  if (!agent::decodeSnapshot(payload, into) || into.sequence < lastSequence || into.sampleMs < lastMs) {
+    into.samples.clear();
+    into.counters.clear();
     haveSnapshot_ = false;
-    disconnect();
-    return;
+    return fail(AgentState::NotAnswering);
   }
   haveSnapshot_ = true;
+  snapshot_.sequence = into.sequence;
+  snapshot_.sampleMs = into.sampleMs;
+  return true;
+}
+
+void AgentSystem::readSnapshot(std::vector<ProcessSample>& out) {
+  out.clear();
+  if (!fetch(latest_)) return;
+  snapshot_.samples.swap(latest_.samples);
+  snapshot_.counters.swap(latest_.counters);
   out = snapshot_.samples;
   for (std::size_t i = 0; i < out.size(); ++i) out[i].counters = chosen(snapshot_.counters[i], byteSource_);
 }
@@ -147,7 +159,7 @@ std::u16string AgentSystem::imagePath(std::uint32_t pid) {
   if (!connected() || !send({MessageType::ImagePath, pid}) || !receive(payload)) return {};
   std::optional<agent::ImagePathReply> reply = agent::decodeImagePath(payload);
   if (!reply || reply->pid != pid) {
-    disconnect();
+    fail(AgentState::NotAnswering);
     return {};
   }
   return std::move(reply->path);
@@ -158,78 +170,9 @@ std::uint64_t AgentSystem::nowMs() {
   std::string_view payload;
   if (connected() && send({MessageType::Clock, 0}) && receive(payload)) {
     if (const std::optional<std::uint64_t> ms = agent::decodeClock(payload)) return *ms;
-    disconnect();
+    fail(AgentState::NotAnswering);
   }
   return monotonicMs();
-}
-
-SwitchingSystem::SwitchingSystem(std::string socketPath) : agent_(std::move(socketPath)) {}
-
-void SwitchingSystem::setByteSource(ProcByteSource source) {
-  byteSource_ = source;
-  local_.setByteSource(source);
-  agent_.setByteSource(source);
-}
-
-void SwitchingSystem::readSnapshot(std::vector<ProcessSample>& out) {
-  const std::uint64_t now = local_.nowMs();
-  if (!agent_.connected() && (!attempted_ || now - lastAttemptMs_ >= kReconnectMs)) {
-    attempted_ = true;
-    lastAttemptMs_ = now;
-    agent_.connect();
-  }
-  bool fromAgent = false;
-  if (agent_.connected()) {
-    agent_.readSnapshot(out);
-    fromAgent = agent_.connected();
-  }
-  // An agent that fails mid-call is replaced by /proc in the same refresh.
-  if (!fromAgent) local_.readSnapshot(out);
-  const bool switched = started_ && fromAgent != onAgent_;
-  onAgent_ = fromAgent;
-  started_ = true;
-  present(fromAgent ? agent_.lastCounters() : local_.lastCounters(), switched, out);
-}
-
-// Counts continue across a change of source: each process's raw counters are shifted so
-// that its first value from the new source is its last value from the old. A process
-// that the local /proc cannot read (another user's) is listed there with zeros, and so
-// holds its last value until the agent returns.
-void SwitchingSystem::present(const std::vector<ProcCounters>& raw, bool switched, std::vector<ProcessSample>& out) {
-  nextTracks_.clear();
-  if (raw.size() != out.size()) out.clear();
-  std::size_t old = 0;
-  for (std::size_t i = 0; i < out.size(); ++i) {
-    ProcessSample& sample = out[i];
-    while (old < tracks_.size() && tracks_[old].pid < sample.pid) ++old;
-    Track track{sample.pid, sample.createTime, sample.imageGeneration, 0, {}, {}};
-    if (old < tracks_.size() && tracks_[old].pid == sample.pid && tracks_[old].createTime == sample.createTime) {
-      const Track& before = tracks_[old];
-      track.offset = switched ? minus(before.shown, raw[i]) : before.offset;
-      // Each source numbers images its own way: only a change within one source is an exec.
-      track.generation = before.generation + (!switched && before.rawGeneration != sample.imageGeneration ? 1 : 0);
-    }
-    track.shown = plus(raw[i], track.offset);
-    sample.counters = chosen(track.shown, byteSource_);
-    sample.imageGeneration = track.generation;
-    nextTracks_.push_back(track);
-  }
-  std::swap(tracks_, nextTracks_);
-}
-
-std::u16string SwitchingSystem::imagePath(std::uint32_t pid) {
-  if (onAgent_ && agent_.connected()) {
-    std::u16string path = agent_.imagePath(pid);
-    if (agent_.connected()) return path;
-  }
-  return local_.imagePath(pid);
-}
-
-std::uint64_t SwitchingSystem::nowMs() {
-  // The agent's sample time while on the agent: its counters are of that moment.
-  const std::uint64_t now = onAgent_ && agent_.connected() ? agent_.nowMs() : local_.nowMs();
-  lastNowMs_ = std::max(lastNowMs_, now);
-  return lastNowMs_;
 }
 
 }  // namespace tessivo

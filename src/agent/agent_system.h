@@ -1,6 +1,6 @@
-// The desktop program's process sources beside the /proc one: AgentSystem asks a running
-// tessivo-agent over its socket, and SwitchingSystem, which the program uses, takes the
-// agent's snapshots and paths while it answers and reads /proc itself otherwise.
+// The desktop program's client of a running tessivo-agent: one connection over its socket,
+// with blocking exchanges bounded by a timeout (the program runs them on a worker thread,
+// see AgentLink).
 //
 // Every byte from the agent is checked before use: an agent that sends anything the
 // protocol does not allow, or does not answer in time, is dropped like one that went away.
@@ -20,16 +20,31 @@
 
 namespace tessivo {
 
+// Why the agent's counts are not in use, or how they are.
+enum class AgentState : std::uint8_t {
+  Unknown,       // not tried yet
+  Serving,       // connected, with every capability it needs
+  Partial,       // connected, but it lacks capabilities: others' counters unreadable to it too
+  NotRunning,    // no socket, or nobody listening on it
+  NotPermitted,  // the socket refuses this user (not in the agent's group), or the agent does
+  NotAnswering,  // connected but silent, hung, of another version, or talking nonsense
+};
+
 class AgentSystem final : public ProcessSystem {
  public:
   explicit AgentSystem(std::string socketPath = agent::kDefaultSocketPath, std::uint32_t timeoutMs = 500);
 
-  // Connects and reads the greeting; false (and not connected) when the agent is not
-  // there, refuses, or speaks another version.
+  // Connects, reads the greeting and asks for the agent's status; false (and not
+  // connected) when the agent is not there, refuses, or speaks another version. state()
+  // says which.
   bool connect();
+  AgentState state() const { return state_; }
   bool connected() const { return static_cast<bool>(fd_); }
   void disconnect();
 
+  // The next snapshot as the agent sent it; false (and disconnected) on any failure. A
+  // new connection accepts any numbering: a restarted agent counts from 1 again.
+  bool fetch(agent::Snapshot& into);
   // On any failure out is left empty and the connection is dropped.
   void readSnapshot(std::vector<ProcessSample>& out) override;
   // Empty when unknown or on failure (then disconnected).
@@ -46,6 +61,8 @@ class AgentSystem final : public ProcessSystem {
 
  private:
   bool send(const agent::Request& request);
+  // Drops the connection, saying why.
+  bool fail(AgentState why);
   // The next frame, whole, within the timeout; its payload stays valid until the next read.
   bool receive(std::string_view& payload);
 
@@ -56,48 +73,10 @@ class AgentSystem final : public ProcessSystem {
   std::string input_;
   agent::Hello hello_;
   agent::Snapshot snapshot_;
+  agent::Snapshot latest_;  // readSnapshot's buffer
+  bool closedUnheard_ = false;  // the last receive saw the agent close before any byte
   bool haveSnapshot_ = false;
-};
-
-class SwitchingSystem final : public ProcessSystem {
- public:
-  static constexpr std::uint64_t kReconnectMs = 2000;
-
-  explicit SwitchingSystem(std::string socketPath = agent::kDefaultSocketPath);
-
-  void readSnapshot(std::vector<ProcessSample>& out) override;
-  std::u16string imagePath(std::uint32_t pid) override;
-  std::uint64_t nowMs() override;
-
-  // The program's 计数来源 setting, for both sources.
-  void setByteSource(ProcByteSource source);
-  // Whether the latest snapshot came from the agent.
-  bool fromAgent() const { return onAgent_; }
-
- private:
-  // What the program was last shown of one process, and what to add to the current
-  // source's raw counters so that its counts continue from there.
-  struct Track {
-    std::uint32_t pid = 0;
-    std::uint64_t createTime = 0;
-    std::uint32_t rawGeneration = 0;
-    std::uint32_t generation = 0;
-    ProcCounters offset;
-    ProcCounters shown;
-  };
-
-  void present(const std::vector<ProcCounters>& raw, bool switched, std::vector<ProcessSample>& out);
-
-  ProcSystem local_;
-  AgentSystem agent_;
-  ProcByteSource byteSource_ = ProcByteSource::AllIo;
-  bool onAgent_ = false;
-  bool started_ = false;
-  std::uint64_t lastAttemptMs_ = 0;
-  bool attempted_ = false;
-  std::uint64_t lastNowMs_ = 0;
-  std::vector<Track> tracks_;  // by pid, ascending, as the latest snapshot
-  std::vector<Track> nextTracks_;
+  AgentState state_ = AgentState::Unknown;
 };
 
 }  // namespace tessivo

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/app_state.h"
-#include "agent/agent_system.h"
+#include "agent/switching_system.h"
 #include "procfs/proc_system.h"
 #include "qt/main_window.h"
 #include "qt/termination.h"
@@ -22,8 +22,8 @@ namespace {
 constexpr char kUsage[] =
     "Usage: tessivo [--help | --version]\n"
     "Shows each process's disk reads and writes from /proc in a window (an X11 or Wayland\n"
-    "session, or the Qt platform named by QT_QPA_PLATFORM). Run as root to see every user's\n"
-    "processes.\n";
+    "session, or the Qt platform named by QT_QPA_PLATFORM). To see every user's processes,\n"
+    "run it while tessivo-agent runs, as a member of group tessivo (or run it as root).\n";
 
 const char* envOf(const char* name) {
   const char* value = std::getenv(name);
@@ -106,7 +106,7 @@ int main(int argc, char** argv) {
     tessivo::QtShellOptions options;
     options.setByteSource = [&system](tessivo::ProcByteSource source) { system.setByteSource(source); };
     options.runningAsRoot = geteuid() == 0;
-    options.countsFromAgent = [&system] { return system.fromAgent(); };
+    options.agentState = [&system] { return system.agentState(); };
     tessivo::QtMainWindow window(state, std::move(options));
     const tessivo::QtTermination termination([&window] { window.close(); });
     window.show();

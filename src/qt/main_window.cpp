@@ -26,8 +26,40 @@ namespace {
 QString qtText(const char16_t* text) { return QString::fromUtf16(text); }
 
 constexpr char16_t kAgentNotice[] = u"计数来自 tessivo-agent：可查看全部用户的进程。";
+constexpr char16_t kPartialNotice[] =
+    u"tessivo-agent 缺少权限（CAP_SYS_PTRACE、CAP_DAC_READ_SEARCH）：其他用户的进程保持最后读到的计数，"
+    u"请管理员检查其服务设置。";
+constexpr char16_t kAgentStoppedNotice[] =
+    u"tessivo-agent 未运行：计数来自本用户可读的 /proc，其他用户的进程保持最后读到的计数，"
+    u"待 tessivo-agent 启动后补上。";
+constexpr char16_t kNotMemberNotice[] =
+    u"本用户不在 tessivo 组，不能使用 tessivo-agent：其他用户的进程保持最后读到的计数。"
+    u"加入方法：sudo usermod -aG tessivo $USER，然后重新登录。";
+constexpr char16_t kAgentSilentNotice[] =
+    u"tessivo-agent 无应答：计数暂来自本用户可读的 /proc，其他用户的进程保持最后读到的计数。";
 
 }  // namespace
+
+const char16_t* countSourceNotice(AgentState state, bool runningAsRoot) {
+  switch (state) {
+    case AgentState::Serving:
+      return kAgentNotice;
+    case AgentState::Partial:
+      return kPartialNotice;
+    case AgentState::Unknown:
+      break;
+    case AgentState::NotRunning:
+      if (!runningAsRoot) return kAgentStoppedNotice;
+      break;
+    case AgentState::NotPermitted:
+      if (!runningAsRoot) return kNotMemberNotice;
+      break;
+    case AgentState::NotAnswering:
+      if (!runningAsRoot) return kAgentSilentNotice;
+      break;
+  }
+  return runningAsRoot ? nullptr : kNotRootNotice;
+}
 
 template <typename Handler>
 void QtMainWindow::guarded(Handler&& handler) noexcept {
@@ -75,8 +107,8 @@ QtMainWindow::QtMainWindow(AppState& state, QtShellOptions options, QWidget* par
 
   appendMenuItems(*menuBar(), buildLinuxMenuBar(), [this](std::int32_t id) { runCommandId(id); }, &actions_);
 
-  if (!options_.runningAsRoot && !options_.countsFromAgent) statusBar()->addWidget(new QLabel(qtText(kNotRootNotice)));
-  if (options_.countsFromAgent) {
+  if (!options_.runningAsRoot && !options_.agentState) statusBar()->addWidget(new QLabel(qtText(kNotRootNotice)));
+  if (options_.agentState) {
     sourceNotice_ = new QLabel(this);
     statusBar()->addWidget(sourceNotice_);
   }
@@ -94,9 +126,9 @@ QtMainWindow::QtMainWindow(AppState& state, QtShellOptions options, QWidget* par
 
 void QtMainWindow::showCountSource() {
   if (sourceNotice_ == nullptr) return;
-  const bool agent = options_.countsFromAgent();
-  sourceNotice_->setVisible(agent || !options_.runningAsRoot);
-  const QString text = qtText(agent ? kAgentNotice : kNotRootNotice);
+  const char16_t* notice = countSourceNotice(options_.agentState(), options_.runningAsRoot);
+  sourceNotice_->setVisible(notice != nullptr);
+  const QString text = notice != nullptr ? qtText(notice) : QString();
   if (sourceNotice_->text() != text) sourceNotice_->setText(text);
 }
 

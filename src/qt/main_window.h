@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "agent/agent_system.h"
 #include "app/app_state.h"
 #include "procfs/proc_system.h"
 #include "qt/menu_builder.h"
@@ -27,9 +28,13 @@ struct QtShellOptions {
   std::function<void(ProcByteSource)> setByteSource;
   // Without root the kernel hides other users' counters; the window then says so.
   bool runningAsRoot = true;
-  // Whether the latest counts came from tessivo-agent; empty when the source cannot say.
-  std::function<bool()> countsFromAgent;
+  // What tessivo-agent's client last found; empty when the source has no agent.
+  std::function<AgentState()> agentState;
 };
+
+// The status bar's notice of where the counts come from and, without the agent, why; null
+// when there is nothing to say (root without the agent sees everything itself).
+const char16_t* countSourceNotice(AgentState state, bool runningAsRoot);
 
 class QtMainWindow final : public QMainWindow {
   Q_OBJECT
@@ -79,7 +84,7 @@ class QtMainWindow final : public QMainWindow {
   QTimer timer_;
   QSystemTrayIcon* tray_ = nullptr;  // made the first time the window hides into it
   QMenu* trayMenu_ = nullptr;
-  QLabel* sourceNotice_ = nullptr;  // with countsFromAgent: the agent's or the non-root notice
+  QLabel* sourceNotice_ = nullptr;  // with agentState: why the counts are what they are
 };
 
 }  // namespace tessivo

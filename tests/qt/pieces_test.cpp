@@ -13,6 +13,7 @@
 #include "chart/speed_chart.h"
 #include "qt/canvas.h"
 #include "qt/list_model.h"
+#include "qt/main_window.h"
 #include "list/cell_text.h"
 #include "support/recording_canvas.h"
 
@@ -36,6 +37,32 @@ struct ListModelTest : ::testing::Test {
   }
   QVariant cell(int row, int column) const { return model.data(model.index(row, column)); }
 };
+
+// The status bar says which of the agent's troubles it is, and never that rows show zeros.
+TEST(CountSourceNotice, SaysWhyTheAgentIsNotInUse) {
+  const struct {
+    AgentState state;
+    bool root;
+    const char* says;  // null: no notice
+  } table[] = {
+      {AgentState::Serving, false, "可查看全部用户"},          {AgentState::Serving, true, "可查看全部用户"},
+      {AgentState::Partial, false, "CAP_SYS_PTRACE"},          {AgentState::NotRunning, false, "未运行"},
+      {AgentState::NotPermitted, false, "sudo usermod -aG tessivo $USER"},
+      {AgentState::NotAnswering, false, "无应答"},            {AgentState::NotRunning, true, nullptr},
+      {AgentState::NotPermitted, true, nullptr},
+  };
+  for (const auto& row : table) {
+    const char16_t* notice = countSourceNotice(row.state, row.root);
+    const QString text = notice != nullptr ? QString::fromUtf16(notice) : QString();
+    EXPECT_EQ(notice == nullptr, row.says == nullptr) << static_cast<int>(row.state) << row.root;
+    if (row.says != nullptr) {
+      EXPECT_TRUE(text.contains(QString::fromUtf8(row.says))) << text.toStdString();
+    }
+    if (row.state != AgentState::Serving && notice != nullptr) {
+      EXPECT_TRUE(text.contains(QStringLiteral("保持最后读到的计数"))) << text.toStdString();
+    }
+  }
+}
 
 TEST_F(ListModelTest, CellsAreTheCoreTextsAndHeadersTheColumnTitles) {
   publish(3);
