@@ -8,9 +8,9 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
   wine wine64 xvfb xauth x11-utils imagemagick
-  fonts-wqy-microhei fonts-dejavu-core
+  fonts-wqy-microhei fonts-dejavu-core fonts-crosextra-carlito fonts-noto-cjk
   mesa-vulkan-drivers libvulkan1
-  qt6-base-dev libgl-dev libvulkan-dev
+  qt6-base-dev libgl-dev libvulkan-dev libqt6svg6
   procps sysstat htop
   clang libfuzzer-14-dev
   prometheus-cpp-dev prometheus curl jq python3 desktop-file-utils dpkg-dev file

@@ -16,7 +16,9 @@ struct ProcEntry {
   std::uint64_t startCode = 0;
   std::uint64_t endCode = 0;
   std::uint32_t generation = 0;  // bumped on an exec
-  std::u16string name;
+  std::u16string comm;  // the kernel's short name, as stat gives it
+  std::u16string path;  // the program's file, empty where its link cannot be read
+  std::u16string name;  // shown: the program's file name, or comm without a readable link
   ProcDescriptor stat;
   ProcDescriptor io;
   bool ioUnreadable = false;  // this process's counters cannot be read; not asked again

@@ -105,6 +105,7 @@ struct ProcSystem::Impl {
   // Fills entry.now and the name fields for one listed process.
   //
   // A known process costs one read per snapshot, its io file through a kept descriptor;
+  // its program link is read only when it is first seen and after an exec;
   // its stat file (the name and program, which change on exec, and the parent, which changes
   // when the parent goes) is read every kNameRefresh snapshots. A kept descriptor fails once
   // its process is gone, even when the pid is already someone else's: the process is then
@@ -123,7 +124,7 @@ struct ProcSystem::Impl {
       const std::optional<ProcStat> stat =
           entry.stat ? parseProcStat(files.read(entry.stat.get())) : std::nullopt;
       if (stat) {
-        takeStat(entry, *stat, true, nameScratch);
+        if (takeStat(entry, *stat, true, nameScratch)) takeProgram(entry, dir.get());
       } else {
         fresh = true;
       }
@@ -150,7 +151,7 @@ struct ProcSystem::Impl {
       entry.pid = pid;
       entry.startTime = stat->startTime;
     }
-    takeStat(entry, *stat, same, nameScratch);
+    if (takeStat(entry, *stat, same, nameScratch) || !same) takeProgram(entry, dir.get());
     files.release(entry.stat);
     files.keepOrClose(std::move(statFile), entry.stat);
 
@@ -243,6 +244,11 @@ ProcSystem::~ProcSystem() = default;
 void ProcSystem::readSnapshot(std::vector<ProcessSample>& out) { impl_->snapshot(byteSource_, out); }
 
 std::u16string ProcSystem::imagePath(std::uint32_t pid) {
+  // A listed process's link was read when it was first seen or last exec'd.
+  const std::vector<ProcEntry>& entries = impl_->entries;
+  const auto listed = std::lower_bound(entries.begin(), entries.end(), pid,
+                                       [](const ProcEntry& e, std::uint32_t p) { return e.pid < p; });
+  if (listed != entries.end() && listed->pid == pid) return listed->path;
   if (!impl_->openRoot()) return {};
   std::array<char, 4096> target{};
   const ssize_t n = ::readlinkat(impl_->dir.get(), PidPath(pid, "exe").c_str(), target.data(), target.size());

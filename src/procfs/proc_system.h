@@ -1,6 +1,7 @@
-// The Linux process source: /proc/<pid>/io for counters and /proc/<pid>/stat for the name,
-// parent and start time in snapshots, readlink /proc/<pid>/exe for image paths,
-// CLOCK_MONOTONIC for the clock. Counters are the process's whole thread group's, with two
+// The Linux process source: /proc/<pid>/io for counters and /proc/<pid>/stat for the short
+// name, parent and start time in snapshots; readlink /proc/<pid>/exe, once for a process
+// first seen and again after an exec, for its image path and its name (the program's file
+// name, the short name only where the link cannot be read); CLOCK_MONOTONIC for the clock. Counters are the process's whole thread group's, with two
 // adjustments so that every byte is counted once:
 // - this process's own reads of /proc (and what discountOwnIo declares) are taken off its
 //   own counters;

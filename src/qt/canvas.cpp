@@ -1,5 +1,6 @@
 #include "qt/canvas.h"
 
+#include <QtCore/QStringList>
 #include <QtGui/QPen>
 #include <QtGui/QTextOption>
 
@@ -15,10 +16,19 @@ QColor colourOf(Brush b) { return colourOf(brushColour(b)); }
 QPointF pointOf(PointF p) { return QPointF(p.x, p.y); }
 QRectF rectOf(RectF r) { return QRectF(QPointF(r.left, r.top), QPointF(r.right, r.bottom)); }
 
-// The Windows families the core names, and what stands in for them here.
-QString familyOf(const TextFormatSpec& format) {
-  if (std::u16string_view(format.family) == u"Consolas") return QStringLiteral("DejaVu Sans Mono");
-  return QStringLiteral("WenQuanYi Micro Hei");
+bool isMonospace(const TextFormatSpec& format) { return std::u16string_view(format.family) == u"Consolas"; }
+
+// The Windows faces are not on Linux; these stand in, chosen by their widths: at 12 px the
+// widest axis label of each unit ("190.7 MiB/s") takes 58.6 px in Carlito (Calibri's
+// widths) and fits its 60 px box as on Windows, where the wider stand-ins wrap; a speed of
+// the share panel ("1013.8 KiB/s") takes 72 px of its 84 px column in Noto Sans Mono CJK
+// (half-width Latin; Consolas would take about 79). Chinese text comes from Noto Sans CJK,
+// which has a bold face for the semi-bold headings. The later names are fallbacks for a
+// machine without those packages.
+QStringList chartFamilies(const TextFormatSpec& format) {
+  if (isMonospace(format))
+    return {QStringLiteral("Noto Sans Mono CJK SC"), QStringLiteral("Inconsolata"), QStringLiteral("DejaVu Sans Mono")};
+  return {QStringLiteral("Carlito"), QStringLiteral("Noto Sans CJK SC"), QStringLiteral("WenQuanYi Micro Hei")};
 }
 
 Qt::Alignment horizontalFlag(TextAlign align) {
@@ -37,8 +47,8 @@ ChartFonts makeChartFonts() {
   for (std::size_t i = 0; i < fonts.size(); ++i) {
     const TextFormatSpec format = textFormatSpec(static_cast<TextFormat>(i));
     QFont& font = fonts[i];
-    font.setFamily(familyOf(format));
-    font.setStyleHint(std::u16string_view(format.family) == u"Consolas" ? QFont::Monospace : QFont::SansSerif);
+    font.setFamilies(chartFamilies(format));
+    font.setStyleHint(isMonospace(format) ? QFont::Monospace : QFont::SansSerif);
     // Sizes are device pixels: the program scales nothing.
     font.setPixelSize(qRound(format.size));
     font.setWeight(static_cast<QFont::Weight>(format.weight));

@@ -61,4 +61,9 @@ void QtListModel::repaint() {
   emit dataChanged(index(0, 0), index(shown_ - 1, column::Count - 1), {Qt::DisplayRole});
 }
 
+void QtListDelegate::initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const {
+  QStyledItemDelegate::initStyleOption(option, index);
+  option->state &= ~QStyle::State_HasFocus;
+}
+
 }  // namespace tessivo

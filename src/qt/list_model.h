@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QtCore/QAbstractTableModel>
+#include <QtWidgets/QStyledItemDelegate>
 
 #include <cstddef>
 #include <vector>
@@ -34,6 +35,16 @@ class QtListModel final : public QAbstractTableModel, public ListSurface {
  private:
   const std::vector<ProcessRow>& rows_;
   int shown_ = 0;
+};
+
+// Draws the list's cells without the frame Qt puts around the current cell: the list
+// selects whole rows, and a header click leaves no cell marked.
+class QtListDelegate final : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override;
 };
 
 }  // namespace tessivo

@@ -1,6 +1,9 @@
 #include "qt/main_window.h"
 
 #include <QtGui/QCloseEvent>
+#include <QtGui/QKeyEvent>
+#include <QtGui/QShortcut>
+#include <QtWidgets/QApplication>
 #include <QtWidgets/QHeaderView>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QMessageBox>
@@ -16,6 +19,7 @@
 #include "qt/commands.h"
 #include "qt/failure.h"
 #include "qt/list_model.h"
+#include "qt/program_icon.h"
 #include "list/cell_text.h"
 #include "app/refresh_tick.h"
 
@@ -85,6 +89,7 @@ QtMainWindow::QtMainWindow(AppState& state, QtShellOptions options, QWidget* par
   list_ = new QTableView(panes_);
   model_ = new QtListModel(state_.rows, this);
   list_->setModel(model_);
+  list_->setItemDelegate(new QtListDelegate(list_));
   list_->setSelectionBehavior(QAbstractItemView::SelectRows);
   list_->setSelectionMode(QAbstractItemView::SingleSelection);
   list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -117,11 +122,33 @@ QtMainWindow::QtMainWindow(AppState& state, QtShellOptions options, QWidget* par
     guarded([&] {
       RefreshTick::run(state_);
       showCountSource();
+      fitStatusBar();
     });
   });
   timer_.start(state_.chart.sampleIntervalMs);
   RefreshTick::run(state_);
   showCountSource();
+  fitStatusBar();
+
+  // F10 takes the keyboard to the menu bar, as Alt does: the menu bar answers Alt pressed
+  // and released alone.
+  auto* f10 = new QShortcut(QKeySequence(Qt::Key_F10), this);
+  connect(f10, &QShortcut::activated, this, [this] {
+    QWidget* target = QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : this;
+    for (const QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) {
+      QKeyEvent alt(type, Qt::Key_Alt, type == QEvent::KeyPress ? Qt::AltModifier : Qt::NoModifier);
+      QApplication::sendEvent(target, &alt);
+    }
+  });
+}
+
+void QtMainWindow::fitStatusBar() {
+  // The bar shows only while one of its notices has something to say; otherwise the list
+  // has the room.
+  QStatusBar* bar = statusBar();
+  bool saying = false;
+  for (const QLabel* label : bar->findChildren<QLabel*>()) saying = saying || (label->isVisibleTo(bar) && !label->text().isEmpty());
+  if (bar->isVisibleTo(this) != saying) bar->setVisible(saying);
 }
 
 void QtMainWindow::showCountSource() {
@@ -216,7 +243,7 @@ void QtMainWindow::changeEvent(QEvent* event) {
 
 void QtMainWindow::minimiseToTray() {
   if (tray_ == nullptr) {
-    tray_ = new QSystemTrayIcon(style()->standardIcon(QStyle::SP_DriveHDIcon), this);
+    tray_ = new QSystemTrayIcon(programIcon(), this);
     tray_->setToolTip(QStringLiteral("Tessivo"));
     trayMenu_ = new QMenu(this);
     appendMenuItems(*trayMenu_, buildTrayMenu(), [this](std::int32_t id) { runCommandId(id); }, nullptr);

@@ -69,6 +69,7 @@ class QtMainWindow final : public QMainWindow {
   void restore();
   void onTrayActivated(QSystemTrayIcon::ActivationReason reason);
   void showCountSource();
+  void fitStatusBar();
   // Runs a handler; a failure ends the program with exit code 1.
   template <typename Handler>
   void guarded(Handler&& handler) noexcept;

@@ -1,6 +1,8 @@
 #include "qt/menu_builder.h"
 
 #include <QtGui/QAction>
+#include <QtWidgets/QProxyStyle>
+#include <QtWidgets/QStyleOptionMenuItem>
 
 #include "qt/commands.h"
 
@@ -13,6 +15,32 @@ QString qtText(const std::u16string& text) {
 }
 
 bool inRange(std::int32_t id, std::int32_t first, std::int32_t last) { return id >= first && id <= last; }
+
+// The application's style, except that an item that can carry a check mark but has none
+// draws as a plain item: no empty box, as a Windows menu shows it.
+class PlainUncheckedStyle final : public QProxyStyle {
+ public:
+  using QProxyStyle::QProxyStyle;
+  void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                   const QWidget* widget) const override {
+    const auto* item = qstyleoption_cast<const QStyleOptionMenuItem*>(option);
+    if (element == CE_MenuItem && item != nullptr && item->checkType != QStyleOptionMenuItem::NotCheckable &&
+        !item->checked) {
+      QStyleOptionMenuItem plain(*item);
+      plain.checkType = QStyleOptionMenuItem::NotCheckable;
+      QProxyStyle::drawControl(element, &plain, painter, widget);
+      return;
+    }
+    QProxyStyle::drawControl(element, option, painter, widget);
+  }
+};
+
+void usePlainUncheckedStyle(QMenu& menu) {
+  if (dynamic_cast<PlainUncheckedStyle*>(menu.style()) != nullptr) return;
+  auto* style = new PlainUncheckedStyle();  // follows the application's style
+  style->setParent(&menu);
+  menu.setStyle(style);
+}
 
 template <typename Menu>
 void append(Menu& menu, const std::vector<MenuItem>& items, const CommandHandler& run, CommandActions* actions) {
@@ -55,6 +83,7 @@ void appendMenuItems(QMenuBar& bar, const std::vector<MenuItem>& items, const Co
 
 void appendMenuItems(QMenu& menu, const std::vector<MenuItem>& items, const CommandHandler& run,
                      CommandActions* actions) {
+  usePlainUncheckedStyle(menu);
   append(menu, items, run, actions);
 }
 

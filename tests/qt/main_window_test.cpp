@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <set>
 
@@ -148,6 +149,45 @@ TEST_F(ShellTest, ChartMouseDragsZoomsAndResetsAndTheWindowMinimisesAndRestores)
   EXPECT_FALSE(state.trayIconShown);
   window->runCommandId(command::Restore);
   EXPECT_TRUE(!window->isMinimized() && window->isVisible());
+}
+
+// The status bar shows only while it has something to say, and the list then has the room;
+// F10 takes the keyboard to the menu bar as Alt does; after a header click the list frames
+// no current cell.
+TEST_F(ShellTest, StatusBarOnlyWithANoticeF10ToTheMenuBarAndNoCurrentCellFrame) {
+  EXPECT_TRUE(window->statusBar()->isVisible());  // not root: the notice
+  // As root: no agent client; one whose agent is away; one on the agent (its notice).
+  for (auto [agent, shown] : {std::pair{0, false}, {1, false}, {2, true}}) {
+    AppState other{sys};
+    std::function<AgentState()> agentState;
+    if (agent > 0) agentState = [agent = agent] { return agent == 2 ? AgentState::Serving : AgentState::NotRunning; };
+    QtMainWindow root(other, QtShellOptions{{}, true, agentState});
+    root.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&root));
+    EXPECT_EQ(root.statusBar()->isVisible(), shown) << agent;
+    EXPECT_EQ(root.centralWidget()->geometry().bottom() == root.rect().bottom(), !shown) << agent;
+  }
+
+  window->activateWindow();  // shortcuts and focus need the active window
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+  for (const Qt::Key key : {Qt::Key_Alt, Qt::Key_F10}) {
+    QTest::keyClick(window.get(), key);
+    EXPECT_EQ(window->menuBar()->activeAction(), window->menuBar()->actions().front()) << key;
+    QTest::keyClick(window->menuBar(), Qt::Key_Escape);
+    QTest::keyClick(window->menuBar(), Qt::Key_Escape);
+    EXPECT_EQ(window->menuBar()->activeAction(), nullptr) << key;
+  }
+
+  QTableView* list = window->listPane();
+  QHeaderView* header = list->horizontalHeader();
+  QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(header->sectionViewportPosition(1) + 20, 5));
+  list->setFocus();
+  ASSERT_TRUE(list->hasFocus());
+  const auto cell = [&](int column) {
+    list->selectionModel()->setCurrentIndex(list->model()->index(0, column), QItemSelectionModel::NoUpdate);
+    return list->viewport()->grab(list->visualRect(list->model()->index(0, 1))).toImage();
+  };
+  EXPECT_EQ(cell(1), cell(2));  // the current cell draws as any other
 }
 
 // The real program over the real /proc: its window appears, and SIGTERM (a session ending,

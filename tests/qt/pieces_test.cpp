@@ -6,6 +6,7 @@
 #include <QtGui/QImage>
 #include <QtTest/QSignalSpy>
 #include <QtWidgets/QScrollBar>
+#include <QtWidgets/QStyleOptionMenuItem>
 #include <QtWidgets/QTableView>
 
 #include <algorithm>
@@ -13,6 +14,9 @@
 #include "chart/speed_chart.h"
 #include "qt/canvas.h"
 #include "qt/list_model.h"
+#include "qt/commands.h"
+#include "qt/menu_builder.h"
+#include "qt/program_icon.h"
 #include "qt/main_window.h"
 #include "list/cell_text.h"
 #include "support/recording_canvas.h"
@@ -65,7 +69,11 @@ TEST(CountSourceNotice, SaysWhyTheAgentIsNotInUse) {
 }
 
 TEST_F(ListModelTest, CellsAreTheCoreTextsAndHeadersTheColumnTitles) {
+  QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
   publish(3);
+  ASSERT_EQ(changed.size(), 1);  // every column of every shown row
+  EXPECT_EQ(changed[0][0].toModelIndex(), model.index(0, 0));
+  EXPECT_EQ(changed[0][1].toModelIndex(), model.index(2, column::Count - 1));
   for (int r = 0; r < 3; ++r) {
     for (int c = 0; c < column::Count; ++c)
       EXPECT_EQ(cell(r, c).toString().toStdU16String(), cellTextOf(rows[std::size_t(r)], c)) << r << "," << c;
@@ -187,8 +195,7 @@ TEST(QtCanvasTest, FrameAndTextsWiderThanTheirBoxLandWhereTheChartPutsThem) {
   using P = ParagraphAlign;
   using F = TextFormat;
   for (auto [text, format, align, paragraph, r] :
-       {std::tuple{u"190.7 MiB/s", F::Label, A::Trailing, P::Center, RectF{300, 100, 360, 118}},
-        {u"1023.9 KiB/s", F::Label, A::Trailing, P::Center, {300, 100, 360, 118}},
+       {std::tuple{u"1023.9 KiB/s", F::Label, A::Trailing, P::Center, RectF{300, 100, 356, 118}},
         {u"17179869184.0 GiB/s", F::Label, A::Trailing, P::Center, {300, 100, 360, 118}},  // broken in the word
         {u"1023.9 MiB/s", F::Mono, A::Leading, P::Near, {300, 100, 350, 118}},
         {u"合计  59m59s", F::TableHead, A::Leading, P::Far, {300, 100, 340, 118}},
@@ -208,6 +215,85 @@ TEST(QtCanvasTest, FrameAndTextsWiderThanTheirBoxLandWhereTheChartPutsThem) {
     EXPECT_NEAR(side, 0.0f, 3.0f) << what;
     EXPECT_NEAR(level, paragraph == P::Center ? 0.0f : 3.0f, 3.5f) << what;
   }
+}
+
+// The chart's texts on one line inside their boxes: the axis labels of every scale (each
+// unit's widest digits among them), and the share panel's speeds of 1000.0 to 1023.9 KiB/s,
+// a name of 30 units and the headings. And the semi-bold formats drawn heavier than the
+// regular one, in Chinese and in Latin.
+TEST(QtCanvasTest, ChartTextsFitTheirBoxesAndHeadingsHaveTheirWeight) {
+  const ChartFonts fonts = makeChartFonts();
+  std::vector<testing::TextOp> texts;
+  for (std::uint64_t power = 1000; power <= 1'000'000'000'000; power *= 10) {
+    for (const std::uint64_t scale : {1, 2, 5}) {
+      if (scale * power > 1'000'000'000'000) break;  // past 931.3 GiB/s the labels wrap on Windows too
+      SpeedChart chart;
+      chart.recordSample(scale * power, 0, {});
+      testing::RecordingCanvas recording;
+      chart.paint(recording, kWidth, kHeight);
+      for (const testing::TextOp& t : recording.texts())
+        if (t.rect.right - t.rect.left == 60) texts.push_back(t);
+    }
+  }
+  ASSERT_EQ(texts.size(), 28u * 5);
+  SpeedChart chart;
+  chart.recordSample(1'038'131, 1'048'473,
+                     {NameRate{u"a-program-named-thirty-units-x", 1'038'131, 1'048'473}, {u"磁盘写手", 1, 2}});
+  chart.mouseMove(200, 100, kWidth);
+  testing::RecordingCanvas recording;
+  chart.paint(recording, kWidth, kHeight);
+  std::size_t panel = 0;
+  for (const testing::TextOp& t : recording.texts()) {
+    if (t.format != TextFormat::Mono && t.format != TextFormat::TableHead) continue;
+    texts.push_back(t);
+    panel += t.utf8() == "1013.8 KiB/s" || t.utf8() == "1023.9 KiB/s";
+  }
+  ASSERT_EQ(panel, 4u);  // the total line's and the first row's
+  const Rgba bg = kChartBackground;
+  const auto draw = [&](const testing::TextOp& t, RectF box) {
+    return inkIn(render(fonts, QColor(bg.r, bg.g, bg.b),
+                        [&](Canvas& c) { c.text(t.text, t.format, t.align, t.paragraph, box, t.brush); }),
+                 {0, 0, kWidth, kHeight}, brushColour(t.brush));
+  };
+  for (const testing::TextOp& t : texts) {
+    const RectF r = t.rect;
+    const Ink ink = draw(t, r), whole = draw(t, {r.left, r.top, r.left + 500, r.bottom});
+    EXPECT_EQ(ink.bottom - ink.top, whole.bottom - whole.top) << t.utf8();  // one line
+    EXPECT_TRUE(ink.left >= r.left - 1 && ink.right <= r.right + 1) << t.utf8() << " " << ink.left << "-" << ink.right;
+  }
+  for (const char16_t* text : {u"进程读取写入占比", u"KiB/s Peak"}) {
+    const auto inkOf = [&](TextFormat f) {
+      return draw({text, f, TextAlign::Leading, ParagraphAlign::Near, {300, 100, 500, 118}, Brush::Text}, {300, 100, 500, 118}).count;
+    };
+    EXPECT_GT(inkOf(TextFormat::TableHead), 1.2 * inkOf(TextFormat::Label)) << QString::fromUtf16(text).toStdString();
+  }
+}
+
+// Menus show no empty check box on an item without its mark, and the mark where it is set.
+TEST(QtMenuTest, UncheckedItemsDrawAsPlainOnes) {
+  QMenu menu;
+  appendMenuItems(menu, buildLinuxMenuBar(), [](std::int32_t) {}, nullptr);
+  QMenu* popup = menu.actions().front()->menu();
+  ASSERT_NE(popup, nullptr);
+  const auto draw = [&](QStyleOptionMenuItem::CheckType type, bool checked) {
+    QStyleOptionMenuItem option;
+    option.initFrom(popup);
+    option.rect = QRect(0, 0, 200, 24);
+    option.text = QStringLiteral("按应用分组");
+    option.menuHasCheckableItems = true;
+    option.checkType = type;
+    option.checked = checked;
+    QImage image(200, 24, QImage::Format_ARGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    popup->style()->drawControl(QStyle::CE_MenuItem, &option, &painter, popup);
+    return image;
+  };
+  const QImage plain = draw(QStyleOptionMenuItem::NotCheckable, false);
+  EXPECT_EQ(draw(QStyleOptionMenuItem::NonExclusive, false), plain);
+  EXPECT_EQ(draw(QStyleOptionMenuItem::Exclusive, false), plain);
+  EXPECT_NE(draw(QStyleOptionMenuItem::NonExclusive, true), plain);
+  EXPECT_FALSE(programIcon().pixmap(32).isNull());  // the tray's icon, built in
 }
 
 }  // namespace
