@@ -47,6 +47,8 @@ done
 dpkg-deb -x "$deb" "$work/unpacked"
 grep -q '^ExecStart=/usr/sbin/tessivo-agent ' "$work/unpacked/usr/lib/systemd/system/tessivo-agent.service" \
   || fail "packaged unit does not start /usr/sbin/tessivo-agent"
-dpkg-deb -f "$deb" Depends | grep -q 'libqt6widgets6' || fail "package does not depend on Qt"
-dpkg-deb --ctrl-tarfile "$deb" | tar -t | grep -q postinst || fail "package has no postinst"
+# Each listing is read whole before it is matched: under pipefail, grep -q ending a pipe
+# early would fail the pipe with the writer's SIGPIPE.
+grep -q 'libqt6widgets6' <<<"$(dpkg-deb -f "$deb" Depends)" || fail "package does not depend on Qt"
+grep -qx '\(\./\)\?postinst' <<<"$(dpkg-deb --ctrl-tarfile "$deb" | tar -t)" || fail "package has no postinst"
 echo "package: $(basename "$deb") with $(grep -c . <<<"$contents") entries"
