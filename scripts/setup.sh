@@ -14,7 +14,7 @@ packages=(
   procps sysstat htop
   clang libfuzzer-14-dev
   prometheus-cpp-dev prometheus curl jq python3 desktop-file-utils dpkg-dev file
-  lintian man-db adduser util-linux
+  lintian man-db adduser util-linux systemd
 )
 
 missing=()
