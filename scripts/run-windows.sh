@@ -52,7 +52,8 @@ wine_pid=$!
 # Wait for the window, then long enough for many refreshes (one every 333 ms) and a chart
 # with some history.
 for _ in $(seq 1 600); do
-  xwininfo -root -tree 2>/dev/null | grep -q '"Tessivo"' && break
+  # Read the whole tree before matching: grep -q on a pipe would end xwininfo early.
+  grep -q '"Tessivo"' <<<"$(xwininfo -root -tree 2>/dev/null)" && break
   kill -0 "$wine_pid" 2>/dev/null || { echo "run: the program ended early" >&2; exit 1; }
   sleep 0.1
 done

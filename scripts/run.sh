@@ -61,7 +61,8 @@ writer_pid=$!
 app_pid=$!
 
 for _ in $(seq 1 300); do
-  xwininfo -root -tree 2>/dev/null | grep -q '"Tessivo"' && break
+  # Read the whole tree before matching: grep -q on a pipe would end xwininfo early.
+  grep -q '"Tessivo"' <<<"$(xwininfo -root -tree 2>/dev/null)" && break
   kill -0 "$app_pid" 2>/dev/null || { echo "run: the program ended early" >&2; exit 1; }
   sleep 0.1
 done

@@ -14,11 +14,12 @@ packages=(
   procps sysstat htop
   clang libfuzzer-14-dev
   prometheus-cpp-dev prometheus curl jq python3 desktop-file-utils dpkg-dev file
+  lintian man-db adduser util-linux systemd
 )
 
 missing=()
 for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+  if [ "$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null)" != 'install ok installed' ]; then
     missing+=("$p")
   fi
 done
