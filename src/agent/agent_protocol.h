@@ -42,7 +42,9 @@ inline constexpr char kDefaultSocketPath[] = "/run/tessivo/agent.sock";
 inline constexpr std::size_t kFrameHeader = 4;
 inline constexpr std::size_t kMaxRequestPayload = 16;
 inline constexpr std::size_t kMaxProcesses = 1 << 17;  // more processes than any real system runs
-inline constexpr std::size_t kMaxNameUnits = 64;  // comm is at most 15 bytes
+// A name is the program's file name (or the kernel's 15-byte short name). Longer names are
+// cut to this on the wire, which older clients also accept.
+inline constexpr std::size_t kMaxNameUnits = 64;
 inline constexpr std::size_t kMaxPathUnits = 4096;  // PATH_MAX
 inline constexpr std::size_t kRecordFixedBytes = 4 + 8 + 4 + 12 * 8 + 2;
 inline constexpr std::size_t kSnapshotHeadBytes = 1 + 8 + 8 + 4;

@@ -141,7 +141,10 @@ check_contents "$agent" ./usr/sbin/tessivo-agent ./usr/lib/systemd/system/tessiv
   -- ./usr/bin/tessivo ./usr/share/applications/tessivo.desktop ./usr/share/man/man1/tessivo.1.gz
 # Each listing is read whole before it is matched: under pipefail, grep -q ending a pipe
 # early would fail the pipe with the writer's SIGPIPE.
-grep -q 'libqt6widgets6' <<<"$(dpkg-deb -f "$desktop" Depends)" || fail "tessivo does not depend on Qt"
+desktop_depends=$(dpkg-deb -f "$desktop" Depends)
+for dep in libqt6widgets6 fonts-crosextra-carlito fonts-noto-cjk libqt6svg6; do
+  grep -q "$dep" <<<"$desktop_depends" || fail "tessivo does not depend on $dep"
+done
 depends=$(dpkg-deb -f "$agent" Depends)
 grep -qi 'qt' <<<"$depends" && fail "tessivo-agent depends on Qt: $depends"
 grep -qw 'adduser' <<<"$depends" || fail "tessivo-agent does not depend on adduser: $depends"
