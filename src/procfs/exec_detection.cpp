@@ -16,6 +16,7 @@ void takeStat(ProcEntry& entry, const ProcStat& stat, bool sameProcess, std::u16
   if (sameProcess && (otherProgram || nameScratch != entry.name)) ++entry.generation;
   if (nameScratch != entry.name) entry.name.assign(nameScratch);
   entry.ppid = stat.ppid;
+  entry.kernelThread = stat.kernelThread;
   entry.startCode = stat.startCode;
   entry.endCode = stat.endCode;
 }

@@ -16,6 +16,7 @@ struct ProcEntry {
   std::uint64_t startCode = 0;
   std::uint64_t endCode = 0;
   std::uint32_t generation = 0;  // bumped on an exec
+  bool kernelThread = false;
   std::u16string name;
   ProcDescriptor stat;
   ProcDescriptor io;
