@@ -58,7 +58,8 @@ prometheus::ClientMetric::Label label(const char* name, const std::string& value
 // The state a scrape reads. Updated by the sampling loop, read by the exposer's threads.
 class MetricsState final : public prometheus::Collectable {
  public:
-  explicit MetricsState(std::size_t maxSeries) : maxSeries_(std::max<std::size_t>(maxSeries, 1)) {
+  explicit MetricsState(const AgentMetricsOptions& options)
+      : maxSeries_(std::max<std::size_t>(options.maxSeries, 1)), separateKernelThreads_(options.separateKernelThreads) {
     other_.path = "(other)";
     other_.name = "(other)";
   }
@@ -90,7 +91,7 @@ class MetricsState final : public prometheus::Collectable {
         if (snapshots_ == 1) member.last = counters[i];
       }
       if (member.app == kUnassigned || member.generation != sample.imageGeneration) {
-        const std::uint32_t app = assign(sample, paths[i]);
+        const std::uint32_t app = assign(sample, paths[i], counters[i].kernelThread && !separateKernelThreads_);
         if (member.app != kUnassigned) leave(member.app);
         member.app = app;
         member.generation = sample.imageGeneration;
@@ -121,6 +122,8 @@ class MetricsState final : public prometheus::Collectable {
 
  private:
   static constexpr std::uint32_t kUnassigned = kOther - 1;
+  static constexpr std::u16string_view kKernelKey{u"\0kernel", 7};
+  static constexpr const char* kKernelLabel = "(kernel)";
 
   struct App {
     std::string path;  // label values, UTF-8, as first seen
@@ -147,11 +150,17 @@ class MetricsState final : public prometheus::Collectable {
   }
 
   // The application a sample belongs to, as the list groups: by image path, or by name
-  // when the path is unknown; ASCII case folded.
-  std::uint32_t assign(const ProcessSample& sample, const std::u16string& path) {
+  // when the path is unknown; ASCII case folded. Kernel threads, whose names carry a
+  // changing work item (kworker/2:1-events), are one application when `kernel` says so,
+  // under a key no path or process name can have (a name holds no NUL).
+  std::uint32_t assign(const ProcessSample& sample, const std::u16string& path, bool kernel) {
     const std::u16string_view name =
         sample.name.empty() ? std::u16string_view(kUnknownName) : std::u16string_view(sample.name);
-    foldAsciiInto(path.empty() ? name : std::u16string_view(path), key_);
+    if (kernel) {
+      key_.assign(kKernelKey);
+    } else {
+      foldAsciiInto(path.empty() ? name : std::u16string_view(path), key_);
+    }
     if (const auto found = index_.find(key_); found != index_.end()) return found->second;
     std::uint32_t slot = kOther;
     if (apps_.size() < maxSeries_) {
@@ -164,8 +173,8 @@ class MetricsState final : public prometheus::Collectable {
       apps_[slot] = App{};
     }
     App& app = apps_[slot];
-    app.path = toUtf8(path);
-    app.name = toUtf8(path.empty() ? name : fileNamePart(path));
+    app.path = kernel ? kKernelLabel : toUtf8(path);
+    app.name = kernel ? kKernelLabel : toUtf8(path.empty() ? name : fileNamePart(path));
     app.lastActive = snapshots_;
     app.key = key_;
     index_.emplace(key_, slot);
@@ -273,6 +282,7 @@ class MetricsState final : public prometheus::Collectable {
 
   mutable std::mutex mutex_;
   const std::size_t maxSeries_;
+  const bool separateKernelThreads_;
   std::vector<App> apps_;
   App other_;
   std::unordered_map<std::u16string, std::uint32_t> index_;  // folded key -> slot in apps_
@@ -291,7 +301,7 @@ struct AgentMetrics::Impl {
 };
 
 AgentMetrics::AgentMetrics(const AgentMetricsOptions& options) : impl_(std::make_unique<Impl>()) {
-  impl_->state = std::make_shared<MetricsState>(options.maxSeries);
+  impl_->state = std::make_shared<MetricsState>(options);
   if (options.bindAddress.empty()) return;
   try {
     impl_->exposer = std::make_unique<prometheus::Exposer>(options.bindAddress, 2);

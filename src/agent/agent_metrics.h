@@ -18,6 +18,7 @@ namespace tessivo {
 struct AgentMetricsOptions {
   std::string bindAddress = "127.0.0.1:9464";  // ADDR:PORT; empty: no endpoint (benchmarks, tests)
   std::size_t maxSeries = 2000;                // application series before the rest are summed
+  bool separateKernelThreads = false;          // else all kernel threads are one application
 };
 
 class AgentMetrics {

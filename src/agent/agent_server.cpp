@@ -1,6 +1,7 @@
 #include "agent/agent_server.h"
 
 #include <errno.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -14,6 +15,8 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <limits>
+#include <optional>
 #include <stdexcept>
 #include <unordered_map>
 #include <vector>
@@ -54,12 +57,61 @@ struct Outgoing {
 
 struct Client {
   ProcDescriptor fd;
+  uid_t uid = 0;      // the peer's, from the kernel at connect time
   std::string input;  // at most one request frame
   std::deque<Outgoing> output;
   std::uint64_t lastRequestMs = 0;
   std::uint64_t frameStartMs = 0;  // when the incomplete frame in input began
   std::uint64_t lastSendMs = 0;    // last progress on output
   bool closing = false;
+};
+
+// The group an agent of group root gives its socket to when none is named.
+constexpr char kMembersGroup[] = "tessivo";
+
+// The group to give the socket: the one named, or, for an agent of group root, `tessivo`
+// when that group exists; nullopt keeps the group the socket was created with.
+std::optional<gid_t> chosenGroup(const std::string& name) {
+  if (name.empty() && ::getegid() != 0) return std::nullopt;
+  if (const group* found = ::getgrnam(name.empty() ? kMembersGroup : name.c_str())) return found->gr_gid;
+  if (name.empty()) return std::nullopt;
+  throw std::runtime_error("no group " + name);
+}
+
+// Refusals are logged at most once per window, then how many were left out, so that a
+// burst of connections writes two lines rather than one per connection.
+class RefusalLog {
+ public:
+  static constexpr std::uint64_t kWindowMs = 10000;
+
+  void refuse(std::uint64_t now, const char* line) {
+    summarise(now);
+    if (opened_ && now - windowStartMs_ < kWindowMs) {
+      ++leftOut_;
+      return;
+    }
+    std::fprintf(stderr, "tessivo-agent: %s\n", line);
+    opened_ = true;
+    windowStartMs_ = now;
+  }
+
+  // Says how many were left out once their window is over.
+  void summarise(std::uint64_t now) {
+    if (leftOut_ == 0 || now - windowStartMs_ < kWindowMs) return;
+    std::fprintf(stderr, "tessivo-agent: refused %zu more clients in the last %llu s\n", leftOut_,
+                 static_cast<unsigned long long>((now - windowStartMs_) / 1000));
+    leftOut_ = 0;
+    windowStartMs_ = now;
+  }
+
+  std::uint64_t deadline() const {
+    return leftOut_ == 0 ? std::numeric_limits<std::uint64_t>::max() : windowStartMs_ + kWindowMs;
+  }
+
+ private:
+  bool opened_ = false;
+  std::uint64_t windowStartMs_ = 0;
+  std::size_t leftOut_ = 0;
 };
 
 }  // namespace
@@ -75,6 +127,8 @@ struct AgentServer::Impl {
   ino_t socketInode = 0;
   gid_t group = 0;  // members may connect
   std::vector<Client> clients;
+  RefusalLog refusals;
+  std::array<char, 160> line{};  // a refusal's text
 
   std::vector<ProcessSample> samples;
   std::vector<ProcCounters> counters;
@@ -108,7 +162,16 @@ struct AgentServer::Impl {
     const int bindError = errno;
     ::umask(oldMask);
     if (bound != 0) throw std::runtime_error("bind " + options.socketPath + ": " + std::strerror(bindError));
-    if (::listen(listener.get(), 16) != 0) throw std::runtime_error(std::string("listen: ") + std::strerror(errno));
+    // Before listening, so no client is ever checked against the wrong group.
+    if (const std::optional<gid_t> wanted = chosenGroup(options.socketGroup);
+        wanted && ::lchown(options.socketPath.c_str(), static_cast<uid_t>(-1), *wanted) != 0)
+      throw std::runtime_error("cannot give " + options.socketPath + " to group " +
+                               (options.socketGroup.empty() ? kMembersGroup : options.socketGroup) + ": " +
+                               std::strerror(errno));
+    // A deep backlog: refused connections are taken and closed at once, and a burst must not
+    // leave a well-behaved client's connect waiting for room.
+    if (::listen(listener.get(), SOMAXCONN) != 0)
+      throw std::runtime_error(std::string("listen: ") + std::strerror(errno));
     struct stat created {};
     if (::stat(options.socketPath.c_str(), &created) != 0)
       throw std::runtime_error("stat " + options.socketPath + ": " + std::strerror(errno));
@@ -125,11 +188,11 @@ struct AgentServer::Impl {
 
   // Root, the agent's own user and members of the socket's group; the peer's groups are
   // the kernel's record from connect time (SO_PEERGROUPS), not anything the peer says.
-  bool peerAllowed(int fd) {
-    ucred peer{};
+  bool peerAllowed(int fd, ucred& peer, std::uint64_t now) {
     socklen_t length = sizeof(peer);
     if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0) {
-      std::fprintf(stderr, "tessivo-agent: refused a client: no peer credentials (%s)\n", std::strerror(errno));
+      std::snprintf(line.data(), line.size(), "refused a client: no peer credentials (%s)", std::strerror(errno));
+      refusals.refuse(now, line.data());
       return false;
     }
     if (peer.uid == 0 || peer.uid == ::geteuid() || peer.gid == group) return true;
@@ -141,8 +204,9 @@ struct AgentServer::Impl {
           groups.begin() + static_cast<std::ptrdiff_t>(count))
         return true;
     }
-    std::fprintf(stderr, "tessivo-agent: refused pid %d uid %u gid %u: not in group %u\n", static_cast<int>(peer.pid),
-                 static_cast<unsigned>(peer.uid), static_cast<unsigned>(peer.gid), static_cast<unsigned>(group));
+    std::snprintf(line.data(), line.size(), "refused pid %d uid %u gid %u: not in group %u", static_cast<int>(peer.pid),
+                  static_cast<unsigned>(peer.uid), static_cast<unsigned>(peer.gid), static_cast<unsigned>(group));
+    refusals.refuse(now, line.data());
     return false;
   }
 
@@ -150,13 +214,23 @@ struct AgentServer::Impl {
     for (;;) {
       ProcDescriptor fd(::accept4(listener.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
       if (!fd) return;  // EAGAIN, or a connection that went away before it was taken
-      if (clients.size() >= options.maxClients) {
-        std::fprintf(stderr, "tessivo-agent: refused a client: %zu clients already\n", clients.size());
+      ucred peer{};
+      if (!peerAllowed(fd.get(), peer, now)) continue;
+      const auto ofUser = static_cast<std::size_t>(
+          std::count_if(clients.begin(), clients.end(), [&](const Client& c) { return c.uid == peer.uid; }));
+      if (ofUser >= options.maxClientsPerUser || clients.size() >= options.maxClients) {
+        if (ofUser >= options.maxClientsPerUser)
+          std::snprintf(line.data(), line.size(), "refused pid %d uid %u: %zu connections of that user already",
+                        static_cast<int>(peer.pid), static_cast<unsigned>(peer.uid), ofUser);
+        else
+          std::snprintf(line.data(), line.size(), "refused pid %d uid %u: %zu clients already",
+                        static_cast<int>(peer.pid), static_cast<unsigned>(peer.uid), clients.size());
+        refusals.refuse(now, line.data());
         continue;
       }
-      if (!peerAllowed(fd.get())) continue;
       Client& client = clients.emplace_back();
       client.fd = std::move(fd);
+      client.uid = peer.uid;
       client.lastRequestMs = now;
       client.lastSendMs = now;
       auto hello = std::make_shared<std::string>();
@@ -231,6 +305,9 @@ struct AgentServer::Impl {
         break;
       case MessageType::Clock:
         agent::encodeClock(system.nowMs(), *reply);
+        break;
+      case MessageType::Status:
+        agent::encodeStatus({options.partial ? agent::Status::kPartial : 0u}, *reply);
         break;
       default:
         agent::encodeError(agent::ErrorCode::BadRequest, *reply);
@@ -319,7 +396,8 @@ struct AgentServer::Impl {
         takeSample();
         now = monotonicMs();
       }
-      std::uint64_t wake = sampleMs + options.intervalMs;
+      refusals.summarise(now);
+      std::uint64_t wake = std::min(sampleMs + options.intervalMs, refusals.deadline());
       polled.assign(1, pollfd{listener.get(), POLLIN, 0});
       for (const Client& client : clients) {
         // A complete request waiting behind a reply needs no read; input is bounded anyway.
@@ -359,5 +437,10 @@ AgentServer::AgentServer(ProcSystem& system, AgentOptions options, AgentMetrics*
 AgentServer::~AgentServer() { impl_->removeSocket(); }
 
 void AgentServer::run(const volatile std::sig_atomic_t& stop) { impl_->run(stop); }
+
+std::string AgentServer::socketGroupName() const {
+  if (const group* found = ::getgrgid(impl_->group)) return found->gr_name;
+  return std::to_string(impl_->group);
+}
 
 }  // namespace tessivo

@@ -16,17 +16,28 @@ class AgentMetrics;
 
 struct AgentOptions {
   std::string socketPath = "/run/tessivo/agent.sock";
+  // The socket's group, whose members may connect. Empty: the agent's own group, except
+  // that an agent started with group root gives it to `tessivo` when that group exists.
+  std::string socketGroup;
   std::uint32_t intervalMs = 333;
-  std::size_t maxClients = 16;
+  // A desktop program holds one connection; a user may run two (a local and a remote
+  // session) and briefly a third while one reconnects: 4 leaves room, and one user's burst
+  // takes at most 4 of the places. The total fits a terminal server of a few dozen users.
+  std::size_t maxClients = 64;
+  std::size_t maxClientsPerUser = 4;
   std::uint32_t frameTimeoutMs = 2000;   // a request begun must be complete within this
-  std::uint32_t idleTimeoutMs = 60000;   // a client sending nothing at all is dropped
+  // A client sending nothing at all is dropped: a desktop program asks at every refresh,
+  // 2 s apart at the longest.
+  std::uint32_t idleTimeoutMs = 15000;
   std::uint32_t stallTimeoutMs = 5000;   // a client not reading its reply is dropped
+  bool partial = false;  // capabilities missing: said in every Status reply
 };
 
 class AgentServer {
  public:
-  // Binds the socket (mode 0660, the agent's group); throws std::runtime_error when it
-  // cannot, or when another agent already answers there. metrics may be null.
+  // Binds the socket (mode 0660, the group of AgentOptions::socketGroup); throws
+  // std::runtime_error when it cannot, or when another agent already answers there.
+  // metrics may be null.
   AgentServer(ProcSystem& system, AgentOptions options, AgentMetrics* metrics);
   ~AgentServer();
   AgentServer(const AgentServer&) = delete;
@@ -35,6 +46,9 @@ class AgentServer {
   // Runs until stop becomes non-zero (set from a signal handler: SIGTERM and SIGINT must be
   // blocked by the caller; they are let through only while waiting).
   void run(const volatile std::sig_atomic_t& stop);
+
+  // The name (or number) of the group the socket was given, for the start line.
+  std::string socketGroupName() const;
 
  private:
   struct Impl;

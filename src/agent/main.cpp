@@ -1,6 +1,9 @@
 // tessivo-agent: samples /proc with the privilege to read every process's counters and
 // serves them to the desktop program over a Unix socket and, when asked, to Prometheus.
+#include <linux/capability.h>
 #include <signal.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <charconv>
 #include <csignal>
@@ -26,11 +29,34 @@ void onStopSignal(int) { stopRequested = 1; }
 constexpr char kUsage[] =
     "Usage: tessivo-agent [options]\n"
     "  --socket PATH       Unix socket to serve (default /run/tessivo/agent.sock)\n"
+    "  --group NAME        the socket's group, whose members may connect (default: the\n"
+    "                      agent's group; tessivo when started with group root)\n"
+    "  --max-clients N     connections served at once (default 64)\n"
+    "  --max-clients-per-user N\n"
+    "                      connections of one user served at once (default 4)\n"
+    "  --interval MS       sampling interval in milliseconds (default 333)\n"
     "  --metrics ADDR:PORT serve Prometheus metrics there (off by default)\n"
     "  --max-series N      application series before the rest are summed (default 2000)\n"
-    "  --interval MS       sampling interval in milliseconds (default 333)\n"
+    "  --kernel-threads sum|separate\n"
+    "                      in the metrics, all kernel threads as one application\n"
+    "                      \"(kernel)\" (the default), or each by its name\n"
     "  --help              this text\n"
     "  --version           the program's and the protocol's version\n";
+
+// The capabilities reading other users' counters and paths takes that are not in the
+// effective set, comma-separated; empty when all are there.
+std::string missingCapabilities() {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3]{};
+  if (::syscall(SYS_capget, &header, data) != 0) return "CAP_SYS_PTRACE, CAP_DAC_READ_SEARCH";
+  std::string missing;
+  for (const auto& [bit, name] : {std::pair{CAP_SYS_PTRACE, "CAP_SYS_PTRACE"}, {CAP_DAC_READ_SEARCH, "CAP_DAC_READ_SEARCH"}}) {
+    if ((data[bit / 32].effective & (1u << (bit % 32))) != 0) continue;
+    missing += missing.empty() ? "" : ", ";
+    missing += name;
+  }
+  return missing;
+}
 
 template <typename Number>
 std::optional<Number> parseNumber(std::string_view text, Number min, Number max) {
@@ -50,7 +76,7 @@ int usageError(const char* message, const char* argument) {
 int main(int argc, char** argv) {
   tessivo::AgentOptions options;
   std::optional<std::string> metricsAddress;
-  std::size_t maxSeries = 2000;
+  tessivo::AgentMetricsOptions metricsOptions;
   for (int i = 1; i < argc; ++i) {
     const std::string_view flag = argv[i];
     if (flag == "--help") {
@@ -61,18 +87,30 @@ int main(int argc, char** argv) {
       std::printf("tessivo-agent %s (protocol %u)\n", TESSIVO_VERSION, static_cast<unsigned>(tessivo::agent::kVersion));
       return 0;
     }
-    if (flag != "--socket" && flag != "--metrics" && flag != "--max-series" && flag != "--interval")
+    if (flag != "--socket" && flag != "--group" && flag != "--max-clients" && flag != "--max-clients-per-user" &&
+        flag != "--metrics" && flag != "--max-series" && flag != "--kernel-threads" && flag != "--interval")
       return usageError("unknown option ", argv[i]);
     if (i + 1 >= argc) return usageError("missing value after ", argv[i]);
     const char* value = argv[++i];
     if (flag == "--socket") {
       options.socketPath = value;
+    } else if (flag == "--group") {
+      if (*value == '\0') return usageError("--group wants a group's name", "");
+      options.socketGroup = value;
+    } else if (flag == "--max-clients" || flag == "--max-clients-per-user") {
+      const auto n = parseNumber<std::size_t>(value, 1, 100'000);
+      if (!n) return usageError(flag == "--max-clients" ? "--max-clients wants 1 to 100000, not " : "--max-clients-per-user wants 1 to 100000, not ", value);
+      (flag == "--max-clients" ? options.maxClients : options.maxClientsPerUser) = *n;
+    } else if (flag == "--kernel-threads") {
+      const std::string_view how = value;
+      if (how != "sum" && how != "separate") return usageError("--kernel-threads wants sum or separate, not ", value);
+      metricsOptions.separateKernelThreads = how == "separate";
     } else if (flag == "--metrics") {
       metricsAddress = value;
     } else if (flag == "--max-series") {
       const auto n = parseNumber<std::size_t>(value, 1, 1'000'000);
       if (!n) return usageError("--max-series wants 1 to 1000000, not ", value);
-      maxSeries = *n;
+      metricsOptions.maxSeries = *n;
     } else {
       const auto n = parseNumber<std::uint32_t>(value, 10, 3'600'000);
       if (!n) return usageError("--interval wants 10 to 3600000 ms, not ", value);
@@ -98,11 +136,19 @@ int main(int argc, char** argv) {
     tessivo::raiseOpenFileLimit();
     tessivo::ProcSystem system;
     std::unique_ptr<tessivo::AgentMetrics> metrics;
-    if (metricsAddress)
-      metrics = std::make_unique<tessivo::AgentMetrics>(tessivo::AgentMetricsOptions{*metricsAddress, maxSeries});
+    // Without these the agent still serves: its own user's processes and every name and
+    // parent are right, and the Status reply tells clients that the rest is not.
+    const std::string missing = missingCapabilities();
+    options.partial = !missing.empty();
+    if (options.partial) std::fprintf(stderr, "tessivo-agent: missing %s: other users' counters will be zero\n", missing.c_str());
+    if (metricsAddress) {
+      metricsOptions.bindAddress = *metricsAddress;
+      metrics = std::make_unique<tessivo::AgentMetrics>(metricsOptions);
+    }
     tessivo::AgentServer server(system, options, metrics.get());
-    std::fprintf(stderr, "tessivo-agent: serving %s every %u ms%s%s\n", options.socketPath.c_str(),
-                 static_cast<unsigned>(options.intervalMs), metricsAddress ? ", metrics on " : "",
+    std::fprintf(stderr, "tessivo-agent: serving %s to group %s every %u ms%s%s%s\n", options.socketPath.c_str(),
+                 server.socketGroupName().c_str(), static_cast<unsigned>(options.intervalMs),
+                 ::geteuid() == 0 ? ", as root" : "", metricsAddress ? ", metrics on " : "",
                  metricsAddress ? metricsAddress->c_str() : "");
     server.run(stopRequested);
     return 0;

@@ -26,6 +26,7 @@ bool takeStat(ProcEntry& entry, const ProcStat& stat, bool sameProcess, std::u16
   if (exec) ++entry.generation;
   if (nameScratch != entry.comm) entry.comm.assign(nameScratch);
   entry.ppid = stat.ppid;
+  entry.kernelThread = stat.kernelThread;
   entry.startCode = stat.startCode;
   entry.endCode = stat.endCode;
   return exec;

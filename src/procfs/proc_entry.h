@@ -19,6 +19,7 @@ struct ProcEntry {
   std::u16string comm;  // the kernel's short name, as stat gives it
   std::u16string path;  // the program's file, empty where its link cannot be read
   std::u16string name;  // shown: the program's file name, or comm without a readable link
+  bool kernelThread = false;  // PF_KTHREAD in stat's flags
   ProcDescriptor stat;
   ProcDescriptor io;
   bool ioUnreadable = false;  // this process's counters cannot be read; not asked again

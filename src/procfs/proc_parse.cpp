@@ -27,6 +27,10 @@ std::uint32_t parsePidName(std::string_view name) {
   return static_cast<std::uint32_t>(*value);
 }
 
+namespace {
+constexpr std::uint64_t kKernelThreadFlag = 0x00200000;  // PF_KTHREAD
+}  // namespace
+
 std::optional<ProcStat> parseProcStat(std::string_view text) {
   const std::size_t open = text.find('(');
   const std::size_t close = text.rfind(')');
@@ -40,6 +44,7 @@ std::optional<ProcStat> parseProcStat(std::string_view text) {
   for (int number = 3; number < 27; ++number) {
     if (at >= text.size() || text[at] != ' ') return number > 22 ? std::optional(stat) : std::nullopt;
     if (number == 4) stat.ppid = static_cast<std::uint32_t>(field());
+    if (number == 9) stat.kernelThread = (field() & kKernelThreadFlag) != 0;
     if (number == 22) {
       const auto start = parseDecimal(text.substr(at + 1));
       if (!start) return std::nullopt;

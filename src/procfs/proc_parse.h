@@ -14,6 +14,7 @@ namespace tessivo {
 struct ProcStat {
   std::string_view comm;       // between the first "(" and the last ")"; a view into the text
   std::uint32_t ppid = 0;       // field 4
+  bool kernelThread = false;    // field 9, the flags, holds PF_KTHREAD
   std::uint64_t startTime = 0;  // field 22: clock ticks since boot
   // Fields 26 and 27, the program text's bounds: they move on an exec. 0 without a program
   // (kernel threads, zombies) or when missing, 1 when the reader may not see them.

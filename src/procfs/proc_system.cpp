@@ -221,6 +221,7 @@ struct ProcSystem::Impl {
       ProcCounters& both = counters[i];
       both.allIo = IoCounters{io.syscr, io.syscw, 0, io.rchar, io.wchar, 0};
       both.diskOnly = IoCounters{io.syscr, io.syscw, 0, io.readBytes, io.writeBytes, 0};
+      both.kernelThread = entry.kernelThread;
       ProcessSample& sample = out[i];
       sample.pid = entry.pid;
       sample.name.assign(entry.name);

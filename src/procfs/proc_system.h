@@ -27,10 +27,12 @@ enum class ProcByteSource : std::uint8_t {
   DiskOnly,  // read_bytes / write_bytes: what reached the storage layer
 };
 
-// Both byte sources of one process in one snapshot, with the same adjustments applied.
+// Both byte sources of one process in one snapshot, with the same adjustments applied, and
+// what else /proc says of it that the shared sample has no place for.
 struct ProcCounters {
   IoCounters allIo;     // rchar / wchar bytes
   IoCounters diskOnly;  // read_bytes / write_bytes bytes
+  bool kernelThread = false;
 };
 
 class ProcSystem final : public ProcessSystem {

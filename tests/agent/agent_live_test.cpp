@@ -2,6 +2,7 @@
 // unprivileged user against the agent running as root. Waits are bounded retries.
 #include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -51,17 +52,28 @@ std::string freshDirectory() {
   return dir;
 }
 
-// A running agent over a socket in a fresh directory; the group it serves is its egid.
+// A running agent over a socket in a fresh directory; the group it serves is its egid
+// unless `options` name one; as `user` (not 0) it runs without capabilities.
 struct Agent {
   std::string dir = freshDirectory(), socket = dir + "/agent.sock";
   pid_t pid = 0;
-  explicit Agent(gid_t group = getegid()) { start(group); }
+  std::vector<std::string> options;
+  explicit Agent(gid_t group = getegid(), std::vector<std::string> more = {}, uid_t user = 0) : options(std::move(more)) {
+    if (user != 0 && ::chown(dir.c_str(), user, static_cast<gid_t>(-1)) != 0) ADD_FAILURE() << "chown " << dir;
+    start(group, user);
+  }
   ~Agent() { stop(), std::filesystem::remove_all(dir); }
-  void start(gid_t group) {
+  void start(gid_t group, uid_t user = 0) {
     if ((pid = ::fork()) == 0) {
       ::dup2(::open((dir + "/log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644), 2);
       if (group != getegid() && ::setresgid(group, group, group) != 0) ::_exit(3);
-      ::execl(TESSIVO_AGENT_BINARY, "tessivo-agent", "--socket", socket.c_str(), "--interval", "50", nullptr);
+      if (user != 0 && ::setresuid(user, user, user) != 0) ::_exit(3);
+      std::vector<std::string> args{"tessivo-agent", "--socket", socket, "--interval", "50"};
+      args.insert(args.end(), options.begin(), options.end());
+      std::vector<char*> argv;
+      for (std::string& arg : args) argv.push_back(arg.data());
+      argv.push_back(nullptr);
+      ::execv(TESSIVO_AGENT_BINARY, argv.data());
       ::_exit(4);
     }
     // Until it answers: its socket's file is there a moment before it listens.
@@ -155,7 +167,7 @@ TEST(AgentLive, DesktopSourceDropsAnAgentOfAnotherVersionAndOneThatNeverAnswers)
 }
 
 TEST(AgentLive, HostileClientsNeverStopTheOthersNorTheAgent) {
-  Agent agent;
+  Agent agent(getegid(), {"--max-clients", "16", "--max-clients-per-user", "64"});
   ASSERT_TRUE(agent.alive());
   std::mt19937 random(18);
   std::string noise(4096, '\0');
@@ -187,6 +199,17 @@ TEST(AgentLive, HostileClientsNeverStopTheOthersNorTheAgent) {
   expectServed(agent.socket, 20);
   drain(partial, closed);  // dropped after the frame timeout
   EXPECT_TRUE(closed);
+  // One byte at a time, each just under the frame timeout (2 s) after the last: dropped one
+  // frame timeout after the first byte, not after the last.
+  const int trickler = rawConnect(agent.socket);
+  const auto firstByte = std::chrono::steady_clock::now();
+  ::send(trickler, "\x01", 1, MSG_NOSIGNAL);
+  pause(1900);
+  ::send(trickler, "\x00", 1, MSG_NOSIGNAL);
+  EXPECT_FALSE(drain(trickler, closed, 1500).empty());  // the greeting, and nothing after it
+  EXPECT_TRUE(closed);
+  EXPECT_LT(std::chrono::steady_clock::now() - firstByte, std::chrono::milliseconds(2900));
+  ::close(trickler);
   // Not reading for longer than the stall timeout (5 s) ends the flooder's connection, with
   // what the socket buffers held (about 200 KB here), far from the 2,000 replies asked for.
   std::this_thread::sleep_until(flooded + std::chrono::milliseconds(6500));
@@ -250,6 +273,93 @@ int connectAs(const ThrowawayUser& user, const std::string& socket) {
   int status = 0;
   ::waitpid(child, &status, 0);
   return WEXITSTATUS(status);
+}
+
+// The agent's Status reply over a fresh connection; nullopt when it answers something else.
+std::optional<agent::Status> statusOf(const std::string& socket) {
+  const int fd = rawConnect(socket);
+  if (fd < 0) return std::nullopt;
+  std::string frames;
+  agent::encodeRequest({agent::MessageType::Status, 0}, frames);
+  (void)::send(fd, frames.data(), frames.size(), MSG_NOSIGNAL);
+  bool closed = false;
+  frames = drain(fd, closed, 1000);
+  ::close(fd);
+  std::string_view payload;
+  std::size_t bytes = 0;
+  if (agent::peekFrame(frames, 1024, payload, bytes) != agent::FrameStatus::Ready) return std::nullopt;
+  frames.erase(0, bytes);  // the greeting
+  if (agent::peekFrame(frames, 1024, payload, bytes) != agent::FrameStatus::Ready) return std::nullopt;
+  return agent::decodeStatus(payload);
+}
+
+// Run as a user without capabilities, the agent still serves, and says what it lacks.
+TEST(AgentLive, WithoutItsCapabilitiesTheAgentSaysSoAndItsStatusIsPartial) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to run the agent with and without capabilities";
+  ThrowawayUser runner("tessivo-t-run");
+  ASSERT_NE(runner.uid, 0u);
+  for (const bool asUser : {false, true}) {
+    Agent agent(getegid(), {}, asUser ? runner.uid : 0);
+    const std::optional<agent::Status> status = statusOf(agent.socket);
+    ASSERT_TRUE(status.has_value()) << asUser << agent.log();
+    EXPECT_EQ(status->partial(), asUser);
+    const std::string log = agent.log();
+    EXPECT_EQ(log.find("missing CAP_SYS_PTRACE, CAP_DAC_READ_SEARCH: other users' counters will be zero") !=
+                  std::string::npos, asUser) << log;
+    EXPECT_EQ(log.find(", as root") != std::string::npos, !asUser) << log;
+  }
+}
+
+// One user opening hundreds of connections holds at most its own few places; another
+// member, in the agent's group through the fifth of nine supplementary groups, is served.
+TEST(AgentLive, OneUsersBurstLeavesAMemberOfManyGroupsServed) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to create throwaway users";
+  ThrowawayUser burster("tessivo-t-burst"), member("tessivo-t-in9");
+  ASSERT_NE(burster.uid * member.uid, 0u);
+  Agent agent(getegid(), {"--group", "tessivo-t-burst"});  // as root, the socket given to the group named
+  struct stat st {};
+  ASSERT_EQ(::stat(agent.socket.c_str(), &st), 0);
+  EXPECT_EQ(st.st_gid, burster.gid);
+  int stop[2], burst[2];
+  ASSERT_EQ(::pipe2(stop, O_CLOEXEC) | ::pipe2(burst, O_CLOEXEC), 0);
+  const pid_t flood = ::fork();
+  if (flood == 0) {  // 400 connections held until told; exits with how many were greeted
+    burster.become({});
+    ::close(stop[1]);
+    std::vector<int> held;
+    for (int i = 0; i < 400; ++i) held.push_back(rawConnect(agent.socket));
+    char c = 0;
+    if (::write(burst[1], "b", 1) != 1 || ::read(stop[0], &c, 1) != 0) ::_exit(255);
+    int greeted = 0;
+    for (const int fd : held) {
+      pollfd ready{fd, POLLIN, 0};
+      greeted += fd >= 0 && ::poll(&ready, 1, 2000) == 1 && ::recv(fd, &c, 1, MSG_DONTWAIT) == 1;
+    }
+    ::_exit(greeted);
+  }
+  ::close(stop[0]);
+  ::close(burst[1]);
+  char c = 0;
+  ASSERT_EQ(::read(burst[0], &c, 1), 1);
+  const pid_t served = ::fork();
+  if (served == 0) {
+    member.become({100, 101, 102, 103, burster.gid, 60001, 60002, 60003, 60004});
+    pause(150);  // until the agent's samples list this new process
+    expectServed(agent.socket, 5);
+    ::_exit(::testing::Test::HasFailure() ? 1 : 0);
+  }
+  int status = 0;
+  ::waitpid(served, &status, 0);
+  EXPECT_EQ(status, 0);
+  ::close(stop[1]);
+  ::waitpid(flood, &status, 0);
+  EXPECT_EQ(WEXITSTATUS(status), 4);  // the per-user limit
+  ::close(burst[0]);
+  // 396 refusals within the log's window: one line.
+  const std::string log = agent.log();
+  std::size_t lines = 0;
+  for (std::size_t at = 0; (at = log.find("refused", at)) != std::string::npos; ++at) ++lines;
+  EXPECT_EQ(lines, 1u) << log;
 }
 
 TEST(AgentLive, OutsidersAreRefusedByTheModeAndByTheAgent) {

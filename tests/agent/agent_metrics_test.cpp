@@ -15,11 +15,13 @@ struct Proc {
   const char* path;
   std::uint64_t n;  // each exported counter is a different multiple of it
   std::uint32_t generation = 0;
+  bool kernel = false;  // a path not starting with "/" is the process's name, its path unknown
 };
 
 class Feed {
  public:
-  explicit Feed(std::size_t maxSeries = 2000) : metrics_(AgentMetricsOptions{"", maxSeries}) {}
+  explicit Feed(std::size_t maxSeries = 2000, bool separateKernel = false)
+      : metrics_(AgentMetricsOptions{"", maxSeries, separateKernel}) {}
 
   void snapshot(std::initializer_list<Proc> procs) {
     std::vector<ProcessSample> samples;
@@ -28,15 +30,17 @@ class Feed {
     for (const Proc& p : procs) {
       ProcessSample s;
       s.pid = p.pid;
-      s.name = u"proc";
+      const bool named = p.path[0] != '/';
+      s.name = named ? fromUtf8(p.path) : u"proc";
       s.createTime = p.start;
       s.imageGeneration = p.generation;
       samples.push_back(s);
       ProcCounters c;
       c.allIo = IoCounters{5 * p.n, 6 * p.n, 0, p.n, 2 * p.n, 0};
       c.diskOnly = IoCounters{5 * p.n, 6 * p.n, 0, 3 * p.n, 4 * p.n, 0};
+      c.kernelThread = p.kernel;
       counters.push_back(c);
-      paths.push_back(fromUtf8(p.path));
+      paths.push_back(named ? u"" : fromUtf8(p.path));
     }
     metrics_.update(samples, counters, paths, 1000);
   }
@@ -44,8 +48,9 @@ class Feed {
   // The application's six counters and its process gauge, in units of Proc::n (the written
   // bytes of source "all" say how many n); -1 for a series not exported.
   std::vector<double> app(const std::string& path) const {
-    const std::string name = path == "(other)" ? path : path.substr(path.find_last_of('/') + 1);
-    const std::string labels = "{name=\"" + name + "\",path=\"" + path + "\"";
+    const bool special = path == "(other)" || path == "(kernel)", named = path[0] != '/' && !special;
+    const std::string name = special || named ? path : path.substr(path.find_last_of('/') + 1);
+    const std::string labels = "{name=\"" + name + "\",path=\"" + (named ? "" : path) + "\"";
     const std::string text = metrics_.scrapeText();
     std::vector<double> out;
     for (const char* series :
@@ -101,10 +106,13 @@ TEST(AgentMetrics, SeriesBeyondTheCapAreSummedIntoOneAndFreedOnlyAfterLongIdlene
   EXPECT_EQ(feed.n("/c"), -1);
   EXPECT_EQ(feed.app("(other)"), counts(70, 2));
   EXPECT_NE(feed.text().find("tessivo_agent_application_series 2"), std::string::npos);
+  feed.snapshot({{1, 1, "/a", 10}, {2, 1, "/b", 20}});
+  EXPECT_EQ(feed.app("(other)"), counts(70, 0));  // its members gone: kept, with its counts
 
   // /a's process exits; a newcomer goes to (other) until /a has been idle for long, then
   // takes its series, which starts from zero.
-  for (int i = 0; i < 898; ++i) feed.snapshot({{2, 1, "/b", 20}});
+  for (int i = 0; i < 897; ++i) feed.snapshot({{2, 1, "/b", 20}});
+  EXPECT_EQ(feed.app("(other)"), counts(70, 0));
   feed.snapshot({{2, 1, "/b", 20}, {5, 1, "/e", 5}});
   EXPECT_EQ(feed.n("/e"), -1);
   EXPECT_EQ(feed.n("(other)"), 75);
@@ -112,6 +120,24 @@ TEST(AgentMetrics, SeriesBeyondTheCapAreSummedIntoOneAndFreedOnlyAfterLongIdlene
   feed.snapshot({{2, 1, "/b", 20}, {6, 1, "/e", 1}});
   EXPECT_EQ(feed.app("/e"), counts(1, 1));
   EXPECT_EQ(feed.n("/a"), -1);
+  // /a comes back: not under the series that was its own, now /e's.
+  feed.snapshot({{2, 1, "/b", 20}, {6, 1, "/e", 1}, {7, 1, "/a", 9}});
+  EXPECT_EQ(feed.app("/e"), counts(1, 1));
+  EXPECT_EQ(feed.app("(other)"), counts(84, 1));
+  EXPECT_EQ(feed.n("/a"), -1);
+}
+
+// Kernel threads, whose names carry a changing work item, are one application by default;
+// a process that only calls itself "(kernel)" is not one of them.
+TEST(AgentMetrics, KernelThreadsAreOneApplicationUnlessKeptApart) {
+  for (const bool separate : {false, true}) {
+    Feed feed(2000, separate);
+    feed.snapshot({{2, 1, "kworker/0:1-events", 1, 0, true}, {3, 1, "kworker/1:0-mm", 2, 0, true}, {4, 1, "(kernel)", 5}});
+    feed.snapshot({{2, 1, "kworker/0:1-events", 11, 0, true}, {3, 1, "kworker/1:0-mm", 4, 0, true}, {4, 1, "(kernel)", 8}});
+    EXPECT_EQ(feed.app("(kernel)"), separate ? std::vector<double>(7, -1) : counts(12, 2));
+    EXPECT_EQ(feed.app("kworker/1:0-mm"), separate ? counts(2, 1) : std::vector<double>(7, -1));
+    EXPECT_NE(feed.text().find("tessivo_app_processes{name=\"(kernel)\",path=\"\"} 1"), std::string::npos);
+  }
 }
 
 }  // namespace

@@ -22,6 +22,10 @@ mport=$(free_port)
 pids+=($!)
 for _ in $(seq 50); do curl -sf "http://127.0.0.1:$mport/metrics" >/dev/null && break; sleep 0.2; done
 grep -q '^tessivo_agent_processes ' <<<"$(curl -sf "http://127.0.0.1:$mport/metrics")" || fail "agent serves no metrics"
+# Kernel threads (read from the real /proc's flags) are one application, not one per kworker name.
+scrape=$(curl -sf "http://127.0.0.1:$mport/metrics")
+grep -q '^tessivo_app_processes{name="(kernel)",path="(kernel)"} [1-9]' <<<"$scrape" || fail "no (kernel) application"
+! grep -q 'name="kworker' <<<"$scrape" || fail "kworker threads have series of their own"
 
 # The series cap is applied: with --max-series 1 every application but one goes to (other).
 cport=$(free_port)

@@ -38,8 +38,10 @@ TEST(ProcParse, PidNamesNamesAndLinks) {
   EXPECT_FALSE(parseProcStat("12 (short) S 1 2 3").has_value());  // cut before the start time
   EXPECT_FALSE(parseProcIo("cancelled_write_bytes: 4\nnoise").has_value());
   const auto stat = parseProcStat("9 (a) b) S 77 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 42 0 0 0 4096 8192 0");
-  EXPECT_EQ(std::tuple(stat->ppid, stat->startTime, stat->startCode, stat->endCode), std::tuple(77u, 42u, 4096u, 8192u));
-  EXPECT_EQ(parseProcStat("9 (a) S 77 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 42")->startCode, 0u);
+  EXPECT_EQ(std::tuple(stat->ppid, stat->startTime, stat->startCode, stat->endCode, stat->kernelThread),
+            std::tuple(77u, 42u, 4096u, 8192u, false));
+  const auto kernel = parseProcStat("9 (a) S 77 2 3 4 5 2097216 7 8 9 10 11 12 13 14 15 16 17 18 42");  // PF_KTHREAD
+  EXPECT_EQ(std::tuple(kernel->startCode, kernel->kernelThread), std::tuple(0u, true));
   for (auto [mask, ignored] : {std::pair{"0000000000010000", true}, {"0000000000000000", false}, {"fffffffffffeffff", false}})
     EXPECT_EQ(ignoresSignal(std::string("Name:\tx\nSigIgn:\t") + mask + "\nSigCgt:\tffffffffffffffff\n", 17), ignored);
 
