@@ -45,7 +45,7 @@ const IoCounters& chosen(const ProcCounters& both, ProcByteSource source) {
 
 void CountContinuity::present(std::vector<ProcessSample>& out, bool listFromAgent,
                               std::span<const ProcCounters> agentRaw, std::span<const ProcessSample> local,
-                              std::span<const ProcCounters> localRaw, ProcByteSource source) {
+                              std::span<const ProcCounters> localRaw, ProcByteSource source, bool agentPartial) {
   if (listFromAgent && agentRaw.size() != out.size()) out.clear();
   if (local.size() != localRaw.size()) local = {};
   nextTracks_.clear();
@@ -56,9 +56,10 @@ void CountContinuity::present(std::vector<ProcessSample>& out, bool listFromAgen
     while (at < local.size() && local[at].pid < sample.pid) ++at;
     const ProcCounters* fromLocal = nullptr;
     if (at < local.size() && local[at].pid == sample.pid && local[at].createTime == sample.createTime &&
-        anyNonZero(localRaw[at]))
+        !localRaw[at].unreadable)
       fromLocal = &localRaw[at];
-    const ProcCounters* fromAgent = listFromAgent && anyNonZero(agentRaw[i]) ? &agentRaw[i] : nullptr;
+    const ProcCounters* fromAgent =
+        listFromAgent && (!agentPartial || anyNonZero(agentRaw[i])) ? &agentRaw[i] : nullptr;
 
     Track track;
     if (old < tracks_.size() && tracks_[old].pid == sample.pid && tracks_[old].createTime == sample.createTime) {

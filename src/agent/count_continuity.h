@@ -9,8 +9,10 @@
 // - otherwise the agent's, since the agent's last value for it, however long ago: what
 //   another user's process did while the agent was away arrives as one refresh's burst.
 // Each source takes off reaped children in its own way, so their values are never
-// subtracted from one another. A reading of all zeros is no reading (the process is
-// unreadable to that source); it neither credits nor moves the anchor.
+// subtracted from one another. A process /proc cannot read, or one whose counters read all
+// zeros from an agent without its capabilities, has no reading from that source: it neither
+// credits nor moves the anchor. Any other zero is a reading, so that a new process's first
+// I/O is counted from zero.
 #pragma once
 
 #include <cstdint>
@@ -28,9 +30,11 @@ class CountContinuity {
   // index-aligned with out when listFromAgent and ignored otherwise. local / localRaw are
   // this refresh's /proc snapshot (empty when it was not read). Fills each sample's
   // counters from the chosen byte source and numbers its image generations so that only a
-  // change seen within one source is an exec.
+  // change seen within one source is an exec. agentPartial: the agent lacks capabilities,
+  // so its zeros may be unreadable counters.
   void present(std::vector<ProcessSample>& out, bool listFromAgent, std::span<const ProcCounters> agentRaw,
-               std::span<const ProcessSample> local, std::span<const ProcCounters> localRaw, ProcByteSource source);
+               std::span<const ProcessSample> local, std::span<const ProcCounters> localRaw, ProcByteSource source,
+               bool agentPartial = false);
 
   void clear() { tracks_.clear(); }
 

@@ -24,7 +24,8 @@ void SwitchingSystem::readSnapshot(std::vector<ProcessSample>& out) {
   const std::vector<ProcCounters>& localRaw = local_.lastCounters();
   if (fromAgent) out = snapshot_.samples;
   else out = localSamples_;
-  counts_.present(out, fromAgent, snapshot_.counters, localSamples_, localRaw, byteSource_);
+  counts_.present(out, fromAgent, snapshot_.counters, localSamples_, localRaw, byteSource_,
+                  link_.state() == AgentState::Partial);
 }
 
 std::u16string SwitchingSystem::imagePath(std::uint32_t pid) {

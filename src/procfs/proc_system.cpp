@@ -222,6 +222,7 @@ struct ProcSystem::Impl {
       both.allIo = IoCounters{io.syscr, io.syscw, 0, io.rchar, io.wchar, 0};
       both.diskOnly = IoCounters{io.syscr, io.syscw, 0, io.readBytes, io.writeBytes, 0};
       both.kernelThread = entry.kernelThread;
+      both.unreadable = entry.ioUnreadable;
       ProcessSample& sample = out[i];
       sample.pid = entry.pid;
       sample.name.assign(entry.name);

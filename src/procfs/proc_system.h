@@ -33,6 +33,7 @@ struct ProcCounters {
   IoCounters allIo;     // rchar / wchar bytes
   IoCounters diskOnly;  // read_bytes / write_bytes bytes
   bool kernelThread = false;
+  bool unreadable = false;  // counters hidden from this reader: the zeros are no reading
 };
 
 class ProcSystem final : public ProcessSystem {

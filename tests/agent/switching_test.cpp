@@ -9,6 +9,8 @@
 namespace tessivo {
 namespace {
 
+constexpr std::uint64_t kZero = ~0ull;  // a reading of zero, where 0 says there is none
+
 struct Step {
   std::uint64_t agent;  // 0: this refresh's list is /proc's
   std::uint64_t local;  // 0: unreadable to /proc
@@ -23,10 +25,12 @@ struct Case {
   std::vector<Step> steps;
 };
 
-ProcCounters written(std::uint64_t bytes) {
+ProcCounters written(std::uint64_t bytes, bool unreadable = false) {
   ProcCounters c;
+  if (bytes == kZero) bytes = 0;
   c.allIo.writeBytes = bytes;
   c.diskOnly.writeBytes = bytes / 2;
+  c.unreadable = unreadable;
   return c;
 }
 
@@ -43,6 +47,8 @@ TEST(CountContinuity, CreditsEachSourcesGrowthOnceAcrossEverySwitch) {
       {"first seen unreadable: the agent's first value is no growth",
        {{0, 0, 0}, {500, 0, 0}, {520, 0, 20}}},
       {"first seen on the agent: its whole count, as a new process", {{700, 0, 700}, {710, 0, 710}}},
+      {"a new process's first I/O counts from zero, on either source",
+       {{kZero, 0, 0}, {500, 0, 500}, {0, kZero, 500}, {0, 40, 540}}},
       {"a counter that goes back is no growth, and counting goes on from there",
        {{0, 300, 300}, {0, 200, 300}, {0, 260, 360}}},
       {"a reused pid is a new process", {{0, 300, 300}, {0, 50, 50, 0, 0, 2}}},
@@ -62,7 +68,7 @@ TEST(CountContinuity, CreditsEachSourcesGrowthOnceAcrossEverySwitch) {
       before.pid = 9, after.pid = 11;
       std::vector<ProcessSample> out{before, sample, after};
       const std::vector<ProcessSample> local = out;
-      const std::vector<ProcCounters> localRaw{written(7), written(s.local), written(7)};
+      const std::vector<ProcCounters> localRaw{written(7), written(s.local, s.local == 0), written(7)};
       const std::vector<ProcCounters> agentRaw{written(7), written(s.agent), written(7)};
       counts.present(out, s.agent != 0, agentRaw, local, localRaw, ProcByteSource::AllIo);
       ASSERT_EQ(out.size(), 3u) << c.what;
