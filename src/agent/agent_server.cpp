@@ -23,6 +23,7 @@
 
 #include "agent/agent_metrics.h"
 #include "agent/agent_protocol.h"
+#include "agent/agent_socket.h"
 #include "procfs/proc_descriptor.h"
 
 namespace tessivo {
@@ -39,15 +40,6 @@ std::uint64_t monotonicNs() {
 }
 
 std::uint64_t monotonicMs() { return monotonicNs() / 1'000'000; }
-
-sockaddr_un socketAddress(const std::string& path) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  if (path.empty() || path.size() >= sizeof(address.sun_path))
-    throw std::runtime_error("socket path empty or longer than " + std::to_string(sizeof(address.sun_path) - 1));
-  std::memcpy(address.sun_path, path.data(), path.size());
-  return address;
-}
 
 // One frame waiting to go out; snapshot replies are shared by every client that asked.
 struct Outgoing {
@@ -66,54 +58,6 @@ struct Client {
   bool closing = false;
 };
 
-// The group an agent of group root gives its socket to when none is named.
-constexpr char kMembersGroup[] = "tessivo";
-
-// The group to give the socket: the one named, or, for an agent of group root, `tessivo`
-// when that group exists; nullopt keeps the group the socket was created with.
-std::optional<gid_t> chosenGroup(const std::string& name) {
-  if (name.empty() && ::getegid() != 0) return std::nullopt;
-  if (const group* found = ::getgrnam(name.empty() ? kMembersGroup : name.c_str())) return found->gr_gid;
-  if (name.empty()) return std::nullopt;
-  throw std::runtime_error("no group " + name);
-}
-
-// Refusals are logged at most once per window, then how many were left out, so that a
-// burst of connections writes two lines rather than one per connection.
-class RefusalLog {
- public:
-  static constexpr std::uint64_t kWindowMs = 10000;
-
-  void refuse(std::uint64_t now, const char* line) {
-    summarise(now);
-    if (opened_ && now - windowStartMs_ < kWindowMs) {
-      ++leftOut_;
-      return;
-    }
-    std::fprintf(stderr, "tessivo-agent: %s\n", line);
-    opened_ = true;
-    windowStartMs_ = now;
-  }
-
-  // Says how many were left out once their window is over.
-  void summarise(std::uint64_t now) {
-    if (leftOut_ == 0 || now - windowStartMs_ < kWindowMs) return;
-    std::fprintf(stderr, "tessivo-agent: refused %zu more clients in the last %llu s\n", leftOut_,
-                 static_cast<unsigned long long>((now - windowStartMs_) / 1000));
-    leftOut_ = 0;
-    windowStartMs_ = now;
-  }
-
-  std::uint64_t deadline() const {
-    return leftOut_ == 0 ? std::numeric_limits<std::uint64_t>::max() : windowStartMs_ + kWindowMs;
-  }
-
- private:
-  bool opened_ = false;
-  std::uint64_t windowStartMs_ = 0;
-  std::size_t leftOut_ = 0;
-};
-
 }  // namespace
 
 struct AgentServer::Impl {
@@ -122,10 +66,7 @@ struct AgentServer::Impl {
   ProcSystem& system;
   AgentOptions options;
   AgentMetrics* metrics;
-  ProcDescriptor listener;
-  dev_t socketDevice = 0;
-  ino_t socketInode = 0;
-  gid_t group = 0;  // members may connect
+  BoundSocket socket;
   std::vector<Client> clients;
   RefusalLog refusals;
   std::array<char, 160> line{};  // a refusal's text
@@ -144,78 +85,12 @@ struct AgentServer::Impl {
   std::unordered_map<std::uint32_t, PathEntry> paths;
   std::vector<std::u16string> samplePaths;  // index-aligned, for the metrics
 
-  void bindSocket() {
-    const sockaddr_un address = socketAddress(options.socketPath);
-    struct stat existing {};
-    if (::lstat(options.socketPath.c_str(), &existing) == 0) {
-      if (!S_ISSOCK(existing.st_mode)) throw std::runtime_error(options.socketPath + " exists and is not a socket");
-      ProcDescriptor probe(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-      if (::connect(probe.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0)
-        throw std::runtime_error("another agent answers at " + options.socketPath);
-      ::unlink(options.socketPath.c_str());  // left by an agent that did not stop cleanly
-    }
-    listener = ProcDescriptor(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    if (!listener) throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
-    // 0660 from the start: there is no moment at which others could connect.
-    const mode_t oldMask = ::umask(0117);
-    const int bound = ::bind(listener.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address));
-    const int bindError = errno;
-    ::umask(oldMask);
-    if (bound != 0) throw std::runtime_error("bind " + options.socketPath + ": " + std::strerror(bindError));
-    // Before listening, so no client is ever checked against the wrong group.
-    if (const std::optional<gid_t> wanted = chosenGroup(options.socketGroup);
-        wanted && ::lchown(options.socketPath.c_str(), static_cast<uid_t>(-1), *wanted) != 0)
-      throw std::runtime_error("cannot give " + options.socketPath + " to group " +
-                               (options.socketGroup.empty() ? kMembersGroup : options.socketGroup) + ": " +
-                               std::strerror(errno));
-    // A deep backlog: refused connections are taken and closed at once, and a burst must not
-    // leave a well-behaved client's connect waiting for room.
-    if (::listen(listener.get(), SOMAXCONN) != 0)
-      throw std::runtime_error(std::string("listen: ") + std::strerror(errno));
-    struct stat created {};
-    if (::stat(options.socketPath.c_str(), &created) != 0)
-      throw std::runtime_error("stat " + options.socketPath + ": " + std::strerror(errno));
-    socketDevice = created.st_dev;
-    socketInode = created.st_ino;
-    group = created.st_gid;
-  }
-
-  void removeSocket() {
-    struct stat now {};
-    if (::stat(options.socketPath.c_str(), &now) == 0 && now.st_dev == socketDevice && now.st_ino == socketInode)
-      ::unlink(options.socketPath.c_str());
-  }
-
-  // Root, the agent's own user and members of the socket's group; the peer's groups are
-  // the kernel's record from connect time (SO_PEERGROUPS), not anything the peer says.
-  bool peerAllowed(int fd, ucred& peer, std::uint64_t now) {
-    socklen_t length = sizeof(peer);
-    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0) {
-      std::snprintf(line.data(), line.size(), "refused a client: no peer credentials (%s)", std::strerror(errno));
-      refusals.refuse(now, line.data());
-      return false;
-    }
-    if (peer.uid == 0 || peer.uid == ::geteuid() || peer.gid == group) return true;
-    std::array<gid_t, 256> groups{};
-    length = sizeof(groups);
-    if (::getsockopt(fd, SOL_SOCKET, SO_PEERGROUPS, groups.data(), &length) == 0) {
-      const std::size_t count = length / sizeof(gid_t);
-      if (std::find(groups.begin(), groups.begin() + static_cast<std::ptrdiff_t>(count), group) !=
-          groups.begin() + static_cast<std::ptrdiff_t>(count))
-        return true;
-    }
-    std::snprintf(line.data(), line.size(), "refused pid %d uid %u gid %u: not in group %u", static_cast<int>(peer.pid),
-                  static_cast<unsigned>(peer.uid), static_cast<unsigned>(peer.gid), static_cast<unsigned>(group));
-    refusals.refuse(now, line.data());
-    return false;
-  }
-
   void acceptClients(std::uint64_t now) {
     for (;;) {
-      ProcDescriptor fd(::accept4(listener.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+      ProcDescriptor fd(::accept4(socket.listener.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
       if (!fd) return;  // EAGAIN, or a connection that went away before it was taken
       ucred peer{};
-      if (!peerAllowed(fd.get(), peer, now)) continue;
+      if (!peerAllowed(fd.get(), socket.group, peer, refusals, now)) continue;
       const auto ofUser = static_cast<std::size_t>(
           std::count_if(clients.begin(), clients.end(), [&](const Client& c) { return c.uid == peer.uid; }));
       if (ofUser >= options.maxClientsPerUser || clients.size() >= options.maxClients) {
@@ -398,7 +273,7 @@ struct AgentServer::Impl {
       }
       refusals.summarise(now);
       std::uint64_t wake = std::min(sampleMs + options.intervalMs, refusals.deadline());
-      polled.assign(1, pollfd{listener.get(), POLLIN, 0});
+      polled.assign(1, pollfd{socket.listener.get(), POLLIN, 0});
       for (const Client& client : clients) {
         // A complete request waiting behind a reply needs no read; input is bounded anyway.
         short events = client.output.empty() ? POLLIN : POLLOUT;
@@ -431,16 +306,16 @@ struct AgentServer::Impl {
 
 AgentServer::AgentServer(ProcSystem& system, AgentOptions options, AgentMetrics* metrics)
     : impl_(std::make_unique<Impl>(system, std::move(options), metrics)) {
-  impl_->bindSocket();
+  impl_->socket = bindAgentSocket(impl_->options.socketPath, impl_->options.socketGroup);
 }
 
-AgentServer::~AgentServer() { impl_->removeSocket(); }
+AgentServer::~AgentServer() { removeAgentSocket(impl_->options.socketPath, impl_->socket); }
 
 void AgentServer::run(const volatile std::sig_atomic_t& stop) { impl_->run(stop); }
 
 std::string AgentServer::socketGroupName() const {
-  if (const group* found = ::getgrgid(impl_->group)) return found->gr_name;
-  return std::to_string(impl_->group);
+  if (const group* found = ::getgrgid(impl_->socket.group)) return found->gr_name;
+  return std::to_string(impl_->socket.group);
 }
 
 }  // namespace tessivo
