@@ -18,7 +18,7 @@ fail() { echo "FAIL: $*" >&2; [ -f "$work/agent.log" ] && tail -5 "$work/agent.l
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 
 mport=$(free_port)
-"$agent" --socket "$work/agent.sock" --metrics "127.0.0.1:$mport" >"$work/agent.log" 2>&1 &
+"$agent" --socket "$work/agent.sock" --metrics "127.0.0.1:$mport" --kernel-threads sum >"$work/agent.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 50); do curl -sf "http://127.0.0.1:$mport/metrics" >/dev/null && break; sleep 0.2; done
 grep -q '^tessivo_agent_processes ' <<<"$(curl -sf "http://127.0.0.1:$mport/metrics")" || fail "agent serves no metrics"

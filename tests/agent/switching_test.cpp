@@ -43,7 +43,7 @@ TEST(CountContinuity, CreditsEachSourcesGrowthOnceAcrossEverySwitch) {
       {"this user's process when the agent's frame differs (reaped children, own reads)",
        {{5000, 100, 100}, {0, 150, 150}, {9000, 200, 200}, {9100, 250, 250}}},
       {"readable, then not: the agent's growth less what /proc credited meanwhile",
-       {{100, 100, 100}, {0, 180, 180}, {0, 0, 180}, {300, 0, 300}}},
+       {{100, 100, 100}, {0, 180, 180}, {0, 0, 180}, {300, 0, 300}, {0, 350, 300}, {0, 360, 310}}},
       {"first seen unreadable: the agent's first value is no growth",
        {{0, 0, 0}, {500, 0, 0}, {520, 0, 20}}},
       {"first seen on the agent: its whole count, as a new process", {{700, 0, 700}, {710, 0, 710}}},

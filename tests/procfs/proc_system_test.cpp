@@ -79,7 +79,7 @@ TEST_F(ProcTree, ListsProcessesByPidWithTheirCounters) {
   process(11, "x", 2, 0);
   // Lines missing, out of order, unknown, empty, or too large for 64 bits (left out, not saturated).
   writeFile(root / "11" / "io", "write_bytes: 9\nrchar: 99999999999999999999999\nnew_field: 5\nsyscw:\n");
-  process(7, "daemon", 40, 10);
+  process(7, "daemon", 40, 10, 4096, 0, 0x00200000);  // a kernel thread
   fs::remove(root / "7" / "io");  // counters not offered: listed with zeros
   process(9, "odd", 42, 0);
   fs::remove(root / "9" / "io");
@@ -96,6 +96,8 @@ TEST_F(ProcTree, ListsProcessesByPidWithTheirCounters) {
   const std::vector<std::string> all = {"7 daemon 40 0 0 0 0", "9 odd 42 0 0 0 0", "11 x 2 0 0 0 0",
                                         "30 a) S (b 18446744073709551615 1003 1004 1001 1002"};
   EXPECT_EQ(snapshot(system), all);
+  EXPECT_EQ(std::tuple(system.lastCounters()[0].kernelThread, system.lastCounters()[2].kernelThread),
+            std::tuple(true, false));
   EXPECT_EQ(snapshot(system), all);         // the same through kept descriptors
   EXPECT_EQ(system.keptDescriptors(), 6u);  // four stat files, two io files
   system.setByteSource(ProcByteSource::DiskOnly);
@@ -120,6 +122,7 @@ TEST_F(ProcTree, ExitedReusedAndRenamedProcesses) {
   EXPECT_TRUE(first[0].starts_with("3 tööl 1 ")) << first[0];  // named after its program's file
   EXPECT_EQ(system.imagePath(3), u"/opt/app/bin/tööl");
   EXPECT_EQ(system.imagePath(5), u"");  // no link: a kernel thread, or not ours to read
+  EXPECT_EQ(system.imagePath(2), u"");  // not listed: no neighbour's path
 
   fs::remove_all(root / "3");
   exitProcess(6);

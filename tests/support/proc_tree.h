@@ -29,12 +29,13 @@ struct ProcTree : ::testing::Test {
   // Counters rchar .. write_bytes are ioBase + 1 .. ioBase + 6.
   // The program's text starts at `code`.
   void process(std::uint32_t pid, std::string_view comm, std::uint64_t startTime, std::uint64_t ioBase,
-               std::uint64_t code = 4096, std::uint32_t ppid = 0) {
+               std::uint64_t code = 4096, std::uint32_t ppid = 0, std::uint64_t flags = 0) {
     const fs::path dir = root / std::to_string(pid);
     fs::create_directories(dir);
     std::string stat = std::to_string(pid) + " (" + std::string(comm) + ") S";
     for (int field = 4; field <= 52; ++field)
       stat.append(" ").append(std::to_string(field == 4    ? ppid
+                                             : field == 9  ? flags
                                              : field == 22 ? startTime
                                              : field == 26 || field == 27 ? code : 0));
     writeFile(dir / "stat", stat + "\n");
