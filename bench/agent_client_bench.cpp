@@ -93,6 +93,18 @@ struct Refresher {
 
 constexpr auto kPeriod = std::chrono::milliseconds(333);
 
+// Refreshes at the program's period, each timed on the calling thread; the longest too.
+void timeRefreshes(benchmark::State& state, Refresher& refresher) {
+  double longest = 0;
+  for (auto _ : state) {
+    std::this_thread::sleep_for(kPeriod);
+    const double ms = refresher.refresh();
+    longest = std::max(longest, ms);
+    state.SetIterationTime(ms / 1000);
+  }
+  state.counters["longest_ms"] = longest;
+}
+
 std::string scratchSocket(char* folder) {
   if (::mkdtemp(folder) == nullptr) return {};
   return std::string(folder) + "/agent.sock";
@@ -110,14 +122,7 @@ void BM_RefreshWhileAgentStopped(benchmark::State& state) {
   }
   if (!refresher.system.fromAgent()) state.SkipWithError("the agent did not answer");
   ::kill(agent, SIGSTOP);
-  double longest = 0;
-  for (auto _ : state) {
-    std::this_thread::sleep_for(kPeriod);
-    const double ms = refresher.refresh();
-    longest = std::max(longest, ms);
-    state.SetIterationTime(ms / 1000);
-  }
-  state.counters["longest_ms"] = longest;
+  timeRefreshes(state, refresher);
   ::kill(agent, SIGCONT);
   killAgent(agent);
   std::filesystem::remove_all(folder);
@@ -128,14 +133,7 @@ void BM_RefreshWithoutAgent(benchmark::State& state) {
   const tessivo::testing::IdleChildren children(200);
   Refresher refresher("/nonexistent/agent.sock");
   refresher.refresh();
-  double longest = 0;
-  for (auto _ : state) {
-    std::this_thread::sleep_for(kPeriod);
-    const double ms = refresher.refresh();
-    longest = std::max(longest, ms);
-    state.SetIterationTime(ms / 1000);
-  }
-  state.counters["longest_ms"] = longest;
+  timeRefreshes(state, refresher);
 }
 
 void BM_ReconnectAfterRestart(benchmark::State& state) {
