@@ -55,16 +55,53 @@ AgentState AgentLink::state() const {
   return state_;
 }
 
+void AgentLink::setByteSource(ProcByteSource source) {
+  const std::lock_guard lock(mutex_);
+  historySource_ = source;
+}
+
+bool AgentLink::takeHistory(HistoryCopy& into) {
+  const std::lock_guard lock(mutex_);
+  if (!historyPublished_) return false;
+  historyPublished_ = false;
+  std::swap(into, historyShared_);
+  return true;
+}
+
 void AgentLink::run() {
   std::unique_lock lock(mutex_);
   for (;;) {
+    // A new connection takes in the agent's history, between the snapshots.
+    if (client_.connected() && client_.connections() != fetch_.connection) {
+      fetch_.active = true;
+      fetch_.connection = client_.connections();
+      fetch_.series = agent::HistorySeries::Minutes;
+      fetch_.after = 0;
+      fetch_.copy = HistoryCopy{};
+      fetch_.copy.source = historySource_;
+      fetch_.nameIndex.clear();
+    }
+    const auto due = [&] { return stop_ || requested_ > served_ || (fetch_.active && client_.connected()); };
     // While not connected it tries again on its own, so that an agent that is back is
     // connected before the next refresh asks.
     const bool wanted = client_.connected()
-                            ? (wake_.wait(lock, [&] { return stop_ || requested_ > served_; }), true)
-                            : wake_.wait_for(lock, std::chrono::milliseconds(kRetryMs),
-                                             [&] { return stop_ || requested_ > served_; });
+                            ? (wake_.wait(lock, due), true)
+                            : wake_.wait_for(lock, std::chrono::milliseconds(kRetryMs), due);
     if (stop_) return;
+    if (wanted && requested_ <= served_) {
+      // No snapshot asked for: the next frame of the history.
+      lock.unlock();
+      fetchHistoryFrame();
+      lock.lock();
+      state_ = client_.state();
+      if (!fetch_.active && fetch_.copy.intervalMs != 0 && fetch_.connection == client_.connections() &&
+          client_.connected()) {
+        historyShared_ = std::move(fetch_.copy);
+        fetch_.copy = HistoryCopy{};
+        historyPublished_ = true;
+      }
+      continue;
+    }
     if (!wanted) {
       lock.unlock();
       client_.connect();
@@ -129,6 +166,52 @@ void AgentLink::fetchPaths(const agent::Snapshot& snapshot) {
     const ProcessSample& s = snapshot.samples[i];
     paths_[s.pid] = Path{s.createTime, s.imageGeneration, std::move(path)};
   }
+}
+
+void AgentLink::fetchHistoryFrame() {
+  HistoryFetch& f = fetch_;
+  if (!f.active) return;
+  switch (client_.fetchHistory(f.copy.source, f.series, f.after, f.chunk)) {
+    case AgentSystem::HistoryAnswer::Chunk:
+      break;
+    case AgentSystem::HistoryAnswer::Unsupported:
+    case AgentSystem::HistoryAnswer::Failed:
+      f.active = false;
+      f.copy.intervalMs = 0;  // nothing to hand over
+      return;
+  }
+  const agent::HistoryChunk& chunk = f.chunk;
+  const bool live = f.series == agent::HistorySeries::Live;
+  f.copy.intervalMs = chunk.intervalMs;
+  (live ? f.copy.liveSpanMs : f.copy.minuteSpanMs) = chunk.spanMs;
+  f.nameMap.resize(chunk.names.size());
+  for (std::size_t i = 0; i < chunk.names.size(); ++i) {
+    const auto [it, added] = f.nameIndex.try_emplace(chunk.names[i], static_cast<std::uint32_t>(f.copy.names.size()));
+    if (added) f.copy.names.push_back(chunk.names[i]);
+    f.nameMap[i] = it->second;
+  }
+  std::vector<agent::HistoryItem>& items = live ? f.copy.live : f.copy.minutes;
+  for (const agent::HistoryItem& item : chunk.items) {
+    // Frames follow one another in time; an item older than the ones taken is not this history's.
+    if (!items.empty() && item.endMs < items.back().endMs) {
+      f.active = false;
+      f.copy.intervalMs = 0;
+      return;
+    }
+    items.push_back(item);
+    for (Contributor& c : items.back().sample.contributors) c.nameId = f.nameMap[c.nameId];
+  }
+  const std::uint64_t last = chunk.items.empty() ? chunk.newestSequence : chunk.firstSequence + chunk.items.size() - 1;
+  if (!chunk.items.empty() && last < chunk.newestSequence) {
+    f.after = last;
+    return;
+  }
+  if (!live) {
+    f.series = agent::HistorySeries::Live;
+    f.after = 0;
+    return;
+  }
+  f.active = false;  // whole: intervalMs says so
 }
 
 }  // namespace tessivo

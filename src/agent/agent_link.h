@@ -3,7 +3,9 @@
 // than it chooses. The worker connects (and tries again every kRetryMs
 // while it is not connected: a failed connect of a Unix socket costs microseconds), greets,
 // asks the agent's status, exchanges one snapshot per request and fetches the image paths
-// of the processes new in it, before it hands the snapshot over.
+// of the processes new in it, before it hands the snapshot over. After each new connection
+// it also takes in the agent's history, a frame at a time between snapshots, and hands it
+// over whole.
 #pragma once
 
 #include <condition_variable>
@@ -39,6 +41,12 @@ class AgentLink {
   // The worker's latest verdict on the agent.
   AgentState state() const;
 
+  // The byte source whose history the next connection takes in.
+  void setByteSource(ProcByteSource source);
+  // True, with `into` swapped with it, once the worker has the whole history the agent
+  // kept at the latest connection. Never waits on the agent.
+  bool takeHistory(HistoryCopy& into);
+
  private:
   struct Path {
     std::uint64_t createTime = 0;
@@ -47,6 +55,8 @@ class AgentLink {
   };
 
   void run();
+  // On the worker, unlocked: the next frame of the history being taken in.
+  void fetchHistoryFrame();
   // On the worker: the paths of the processes in `snapshot` that have none yet.
   void fetchPaths(const agent::Snapshot& snapshot);
 
@@ -63,6 +73,20 @@ class AgentLink {
   agent::Snapshot shared_;  // handed over by swapping
   agent::Snapshot work_;
   std::unordered_map<std::uint32_t, Path> paths_;  // shared, under mutex_
+  ProcByteSource historySource_ = ProcByteSource::AllIo;  // shared
+  HistoryCopy historyShared_;                             // shared
+  bool historyPublished_ = false;                         // shared
+  // The worker's own: the history being taken in.
+  struct HistoryFetch {
+    bool active = false;
+    std::uint64_t connection = 0;  // the connection it was started on
+    agent::HistorySeries series = agent::HistorySeries::Minutes;
+    std::uint64_t after = 0;
+    HistoryCopy copy;
+    agent::HistoryChunk chunk;
+    std::unordered_map<std::u16string, std::uint32_t> nameIndex;
+    std::vector<std::uint32_t> nameMap;  // chunk's name index -> copy's
+  } fetch_;
   std::thread worker_;
 };
 

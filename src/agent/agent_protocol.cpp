@@ -135,6 +135,11 @@ void encodeHello(const Hello& hello, std::string& out) {
 void encodeRequest(const Request& request, std::string& out) {
   const std::size_t at = begin(out, request.type);
   if (request.type == MessageType::ImagePath) put<std::uint32_t>(out, request.pid);
+  if (request.type == MessageType::History) {
+    put<std::uint8_t>(out, static_cast<std::uint8_t>(request.source));
+    put<std::uint8_t>(out, static_cast<std::uint8_t>(request.series));
+    put<std::uint64_t>(out, request.after);
+  }
   finish(out, at);
 }
 
@@ -188,6 +193,41 @@ void encodeError(ErrorCode code, std::string& out) {
   finish(out, at);
 }
 
+void encodeHistory(const HistoryChunk& chunk, std::string& out) {
+  const std::size_t names = std::min(chunk.names.size(), kMaxHistoryNames);
+  const std::size_t items = std::min(chunk.items.size(), kMaxHistoryItems);
+  const std::size_t at = begin(out, MessageType::HistoryReply);
+  char* p = extend(out, kHistoryHeadBytes - 1);
+  store<std::uint8_t>(p, static_cast<std::uint8_t>(chunk.source));
+  store<std::uint8_t>(p, static_cast<std::uint8_t>(chunk.series));
+  store<std::uint32_t>(p, chunk.intervalMs);
+  store<std::uint32_t>(p, chunk.spanMs);
+  store<std::uint64_t>(p, chunk.firstSequence);
+  store<std::uint64_t>(p, chunk.newestSequence);
+  store<std::uint16_t>(p, static_cast<std::uint16_t>(names));
+  store<std::uint16_t>(p, static_cast<std::uint16_t>(items));
+  for (std::size_t i = 0; i < names; ++i) {
+    const std::u16string_view name = std::u16string_view(chunk.names[i]).substr(0, kMaxNameUnits);
+    p = extend(out, 2 + 2 * name.size());
+    storeText(p, name);
+  }
+  for (std::size_t i = 0; i < items; ++i) {
+    const HistoryItem& item = chunk.items[i];
+    const ContributorList& contributors = item.sample.contributors;
+    p = extend(out, 8 + 8 + 8 + 1 + contributors.size() * (2 + 8 + 8));
+    store<std::uint64_t>(p, item.endMs);
+    store<std::uint64_t>(p, item.sample.readRate);
+    store<std::uint64_t>(p, item.sample.writeRate);
+    store<std::uint8_t>(p, static_cast<std::uint8_t>(contributors.size()));
+    for (const Contributor& c : contributors) {
+      store<std::uint16_t>(p, static_cast<std::uint16_t>(c.nameId));
+      store<std::uint64_t>(p, c.readRate);
+      store<std::uint64_t>(p, c.writeRate);
+    }
+  }
+  finish(out, at);
+}
+
 FrameStatus peekFrame(std::string_view buffer, std::size_t maxPayload, std::string_view& payload,
                       std::size_t& frameBytes) {
   if (buffer.size() < kFrameHeader) return FrameStatus::NeedMore;
@@ -224,6 +264,15 @@ std::optional<Request> decodeRequest(std::string_view payload) {
     case MessageType::ImagePath:
       request.pid = r.get<std::uint32_t>();
       break;
+    case MessageType::History: {
+      const std::uint8_t source = r.get<std::uint8_t>();
+      const std::uint8_t series = r.get<std::uint8_t>();
+      if (source > 1 || series > 1) return std::nullopt;
+      request.source = static_cast<ProcByteSource>(source);
+      request.series = static_cast<HistorySeries>(series);
+      request.after = r.get<std::uint64_t>();
+      break;
+    }
     default:
       return std::nullopt;
   }
@@ -301,6 +350,63 @@ std::optional<ErrorCode> decodeError(std::string_view payload) {
   const auto code = static_cast<ErrorCode>(r->get<std::uint8_t>());
   if (!r->done() || (code != ErrorCode::BadRequest && code != ErrorCode::NoSample)) return std::nullopt;
   return code;
+}
+
+namespace {
+
+bool readHistory(std::string_view payload, HistoryChunk& out) {
+  std::optional<Reader> r = open(payload, MessageType::HistoryReply);
+  if (!r) return false;
+  const std::uint8_t source = r->get<std::uint8_t>();
+  const std::uint8_t series = r->get<std::uint8_t>();
+  out.intervalMs = r->get<std::uint32_t>();
+  out.spanMs = r->get<std::uint32_t>();
+  out.firstSequence = r->get<std::uint64_t>();
+  out.newestSequence = r->get<std::uint64_t>();
+  const std::size_t names = r->get<std::uint16_t>();
+  const std::size_t items = r->get<std::uint16_t>();
+  if (source > 1 || series > 1 || names > kMaxHistoryNames || items > kMaxHistoryItems) return false;
+  out.source = static_cast<ProcByteSource>(source);
+  out.series = static_cast<HistorySeries>(series);
+  // Sequence numbers start at 1 and the last item is at most the newest.
+  if (items > 0 && (out.firstSequence == 0 || items > out.newestSequence ||
+                    out.firstSequence - 1 > out.newestSequence - items))
+    return false;
+  // Every name and item takes bytes: the counts must fit in what is left before anything is made.
+  if (names > r->left() / 2 || items > r->left() / 25) return false;
+  out.names.resize(names);
+  for (std::u16string& name : out.names)
+    if (!r->text(name, kMaxNameUnits)) return false;
+  out.items.resize(items);
+  std::uint64_t lastEnd = 0;
+  for (HistoryItem& item : out.items) {
+    item.endMs = r->get<std::uint64_t>();
+    item.sample.readRate = r->get<std::uint64_t>();
+    item.sample.writeRate = r->get<std::uint64_t>();
+    const std::size_t count = r->get<std::uint8_t>();
+    if (count > ContributorList::kCapacity || item.endMs < lastEnd) return false;
+    lastEnd = item.endMs;
+    for (std::size_t c = 0; c < count; ++c) {
+      Contributor contributor;
+      contributor.nameId = r->get<std::uint16_t>();
+      contributor.readRate = r->get<std::uint64_t>();
+      contributor.writeRate = r->get<std::uint64_t>();
+      if (contributor.nameId >= names) return false;
+      item.sample.contributors.push_back(contributor);
+    }
+  }
+  return r->done();
+}
+
+}  // namespace
+
+bool decodeHistory(std::string_view payload, HistoryChunk& out) {
+  out.names.clear();
+  out.items.clear();
+  if (readHistory(payload, out)) return true;
+  out.names.clear();
+  out.items.clear();
+  return false;
 }
 
 }  // namespace tessivo::agent

@@ -21,6 +21,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "agent/agent_history.h"
 #include "agent/agent_metrics.h"
 #include "agent/agent_protocol.h"
 #include "agent/agent_socket.h"
@@ -61,7 +62,8 @@ struct Client {
 }  // namespace
 
 struct AgentServer::Impl {
-  Impl(ProcSystem& s, AgentOptions o, AgentMetrics* m) : system(s), options(std::move(o)), metrics(m) {}
+  Impl(ProcSystem& s, AgentOptions o, AgentMetrics* m)
+      : system(s), options(std::move(o)), metrics(m), history(options.intervalMs, options.retentionHours) {}
 
   ProcSystem& system;
   AgentOptions options;
@@ -76,6 +78,8 @@ struct AgentServer::Impl {
   std::uint64_t sampleMs = 0;
   std::uint64_t sequence = 0;
   std::shared_ptr<const std::string> snapshotFrame;  // the latest snapshot, encoded once
+  AgentHistory history;
+  std::uint64_t historyDueMs = 0;  // the next refresh of the history
 
   struct PathEntry {
     std::uint64_t createTime = 0;
@@ -184,6 +188,9 @@ struct AgentServer::Impl {
       case MessageType::Status:
         agent::encodeStatus({options.partial ? agent::Status::kPartial : 0u}, *reply);
         break;
+      case MessageType::History:
+        history.encode(request.source, request.series, request.after, *reply);
+        break;
       default:
         agent::encodeError(agent::ErrorCode::BadRequest, *reply);
         break;
@@ -265,14 +272,26 @@ struct AgentServer::Impl {
     ::sigdelset(&waitMask, SIGINT);
     std::vector<pollfd> polled;
     takeSample();
+    historyDueMs = monotonicMs() + history.intervalMs();
     while (stop == 0) {
       std::uint64_t now = monotonicMs();
+      if (now >= historyDueMs) {
+        // The history's refresh, on a schedule of its own: clients asking for snapshots at
+        // other moments do not make its minutes shorter.
+        if (now - sampleMs >= options.intervalMs * 9 / 10) takeSample();
+        history.record(samples, counters, sampleMs);
+        historyDueMs += history.intervalMs();
+        // Behind by more than a refresh (the agent was stopped, the machine suspended): the
+        // refreshes missed are not made up in a burst.
+        if (historyDueMs <= now) historyDueMs = now + history.intervalMs();
+        now = monotonicMs();
+      }
       if (now >= sampleMs + options.intervalMs) {
         takeSample();
         now = monotonicMs();
       }
       refusals.summarise(now);
-      std::uint64_t wake = std::min(sampleMs + options.intervalMs, refusals.deadline());
+      std::uint64_t wake = std::min({sampleMs + options.intervalMs, historyDueMs, refusals.deadline()});
       polled.assign(1, pollfd{socket.listener.get(), POLLIN, 0});
       for (const Client& client : clients) {
         // A complete request waiting behind a reply needs no read; input is bounded anyway.
@@ -312,6 +331,8 @@ AgentServer::AgentServer(ProcSystem& system, AgentOptions options, AgentMetrics*
 AgentServer::~AgentServer() { removeAgentSocket(impl_->options.socketPath, impl_->socket); }
 
 void AgentServer::run(const volatile std::sig_atomic_t& stop) { impl_->run(stop); }
+
+AgentHistory& AgentServer::history() { return impl_->history; }
 
 std::string AgentServer::socketGroupName() const {
   if (const group* found = ::getgrgid(impl_->socket.group)) return found->gr_name;

@@ -1,5 +1,6 @@
-// The agent's one loop: samples /proc at its interval and serves the latest snapshot, image
-// paths and the clock to local clients over a Unix stream socket. Single-threaded; every
+// The agent's one loop: samples /proc at its interval, keeps the chart's history from those
+// samples, and serves the latest snapshot, image paths, the clock and the history to local
+// clients over a Unix stream socket. Single-threaded; every
 // client socket is non-blocking, so a client that stalls only ever delays itself.
 #pragma once
 
@@ -12,6 +13,7 @@
 
 namespace tessivo {
 
+class AgentHistory;
 class AgentMetrics;
 
 struct AgentOptions {
@@ -31,6 +33,7 @@ struct AgentOptions {
   std::uint32_t idleTimeoutMs = 15000;
   std::uint32_t stallTimeoutMs = 5000;   // a client not reading its reply is dropped
   bool partial = false;  // capabilities missing: said in every Status reply
+  std::int32_t retentionHours = 72;  // of the chart's minute history kept for clients
 };
 
 class AgentServer {
@@ -49,6 +52,10 @@ class AgentServer {
 
   // The name (or number) of the group the socket was given, for the start line.
   std::string socketGroupName() const;
+
+  // The history the loop keeps and serves; tests fill it under a clock of their own before
+  // running the loop.
+  AgentHistory& history();
 
  private:
   struct Impl;

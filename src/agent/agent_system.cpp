@@ -64,6 +64,7 @@ bool AgentSystem::connect() {
   } else {
     return fail(AgentState::NotAnswering);
   }
+  ++connections_;
   return true;
 }
 
@@ -163,6 +164,24 @@ std::u16string AgentSystem::imagePath(std::uint32_t pid) {
     return {};
   }
   return std::move(reply->path);
+}
+
+AgentSystem::HistoryAnswer AgentSystem::fetchHistory(ProcByteSource source, agent::HistorySeries series,
+                                                     std::uint64_t after, agent::HistoryChunk& into) {
+  std::string_view payload;
+  agent::Request request{MessageType::History, 0, source, series, after};
+  if (!connected() || !send(request) || !receive(payload)) {
+    fail(AgentState::NotAnswering);
+    return HistoryAnswer::Failed;
+  }
+  // An agent older than the history answers BadRequest and goes on serving.
+  if (agent::decodeError(payload) == agent::ErrorCode::BadRequest) return HistoryAnswer::Unsupported;
+  if (!agent::decodeHistory(payload, into) || into.source != source || into.series != series ||
+      (!into.items.empty() && into.firstSequence <= after)) {
+    fail(AgentState::NotAnswering);
+    return HistoryAnswer::Failed;
+  }
+  return HistoryAnswer::Chunk;
 }
 
 std::uint64_t AgentSystem::nowMs() {

@@ -30,6 +30,18 @@ enum class AgentState : std::uint8_t {
   NotAnswering,  // connected but silent, hung, of another version, or talking nonsense
 };
 
+// An agent's history of one byte source as the client took it in: its live samples and
+// minute samples, oldest first, whose contributors' nameIds index `names`.
+struct HistoryCopy {
+  ProcByteSource source = ProcByteSource::AllIo;
+  std::uint32_t intervalMs = 0;    // the agent's refresh interval
+  std::uint32_t liveSpanMs = 0;    // the time one live sample stands for
+  std::uint32_t minuteSpanMs = 0;  // and one minute sample
+  std::vector<std::u16string> names;
+  std::vector<agent::HistoryItem> live;
+  std::vector<agent::HistoryItem> minutes;
+};
+
 class AgentSystem final : public ProcessSystem {
  public:
   explicit AgentSystem(std::string socketPath = agent::kDefaultSocketPath, std::uint32_t timeoutMs = 500);
@@ -40,6 +52,8 @@ class AgentSystem final : public ProcessSystem {
   bool connect();
   AgentState state() const { return state_; }
   bool connected() const { return static_cast<bool>(fd_); }
+  // Counts the connections made: a new one is a new start for the agent's numbering.
+  std::uint64_t connections() const { return connections_; }
   void disconnect();
 
   // The next snapshot as the agent sent it; false (and disconnected) on any failure. A
@@ -49,6 +63,12 @@ class AgentSystem final : public ProcessSystem {
   void readSnapshot(std::vector<ProcessSample>& out) override;
   // Empty when unknown or on failure (then disconnected).
   std::u16string imagePath(std::uint32_t pid) override;
+
+  enum class HistoryAnswer { Chunk, Unsupported, Failed };
+  // One frame of the agent's history: the items after `after`. Unsupported (still
+  // connected) from an agent that keeps none; Failed (then disconnected) on any fault.
+  HistoryAnswer fetchHistory(ProcByteSource source, agent::HistorySeries series, std::uint64_t after,
+                             agent::HistoryChunk& into);
   // The agent's sample time of the latest snapshot (CLOCK_MONOTONIC, shared by all
   // processes of the machine); asks the agent's clock before the first one.
   std::uint64_t nowMs() override;
@@ -76,6 +96,7 @@ class AgentSystem final : public ProcessSystem {
   agent::Snapshot latest_;  // readSnapshot's buffer
   bool closedUnheard_ = false;  // the last receive saw the agent close before any byte
   bool haveSnapshot_ = false;
+  std::uint64_t connections_ = 0;
   AgentState state_ = AgentState::Unknown;
 };
 

@@ -35,6 +35,8 @@ constexpr char kUsage[] =
     "  --max-clients-per-user N\n"
     "                      connections of one user served at once (default 4)\n"
     "  --interval MS       sampling interval in milliseconds (default 333)\n"
+    "  --retention HOURS   hours of the chart's minute history kept in memory for the\n"
+    "                      desktop program, 1 to 720 (default 72)\n"
     "  --metrics ADDR:PORT serve Prometheus metrics there (off by default)\n"
     "  --max-series N      application series before the rest are summed (default 2000)\n"
     "  --kernel-threads sum|separate\n"
@@ -88,7 +90,8 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (flag != "--socket" && flag != "--group" && flag != "--max-clients" && flag != "--max-clients-per-user" &&
-        flag != "--metrics" && flag != "--max-series" && flag != "--kernel-threads" && flag != "--interval")
+        flag != "--metrics" && flag != "--max-series" && flag != "--kernel-threads" && flag != "--interval" &&
+        flag != "--retention")
       return usageError("unknown option ", argv[i]);
     if (i + 1 >= argc) return usageError("missing value after ", argv[i]);
     const char* value = argv[++i];
@@ -107,6 +110,10 @@ int main(int argc, char** argv) {
       metricsOptions.separateKernelThreads = how == "separate";
     } else if (flag == "--metrics") {
       metricsAddress = value;
+    } else if (flag == "--retention") {
+      const auto n = parseNumber<std::int32_t>(value, 1, 720);
+      if (!n) return usageError("--retention wants 1 to 720 hours, not ", value);
+      options.retentionHours = *n;
     } else if (flag == "--max-series") {
       const auto n = parseNumber<std::size_t>(value, 1, 1'000'000);
       if (!n) return usageError("--max-series wants 1 to 1000000, not ", value);
@@ -146,8 +153,9 @@ int main(int argc, char** argv) {
       metrics = std::make_unique<tessivo::AgentMetrics>(metricsOptions);
     }
     tessivo::AgentServer server(system, options, metrics.get());
-    std::fprintf(stderr, "tessivo-agent: serving %s to group %s every %u ms%s%s%s\n", options.socketPath.c_str(),
-                 server.socketGroupName().c_str(), static_cast<unsigned>(options.intervalMs),
+    std::fprintf(stderr, "tessivo-agent: serving %s to group %s every %u ms, %d h of history%s%s%s\n",
+                 options.socketPath.c_str(), server.socketGroupName().c_str(), static_cast<unsigned>(options.intervalMs),
+                 static_cast<int>(options.retentionHours),
                  ::geteuid() == 0 ? ", as root" : "", metricsAddress ? ", metrics on " : "",
                  metricsAddress ? metricsAddress->c_str() : "");
     server.run(stopRequested);

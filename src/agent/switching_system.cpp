@@ -12,6 +12,7 @@ SwitchingSystem::SwitchingSystem(std::string socketPath, std::uint32_t waitMs)
 void SwitchingSystem::setByteSource(ProcByteSource source) {
   byteSource_ = source;
   local_.setByteSource(source);
+  link_.setByteSource(source);
 }
 
 void SwitchingSystem::readSnapshot(std::vector<ProcessSample>& out) {

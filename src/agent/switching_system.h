@@ -35,6 +35,8 @@ class SwitchingSystem final : public ProcessSystem {
   bool fromAgent() const { return onAgent_; }
   // What the agent's worker last found; Serving or Partial while the agent is in use.
   AgentState agentState() const { return link_.state(); }
+  // The agent's history, once after each new connection to it (see AgentLink).
+  bool takeHistory(HistoryCopy& into) { return link_.takeHistory(into); }
 
  private:
   ProcSystem local_;

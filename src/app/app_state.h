@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,8 @@ struct AppState {
   std::u16string cellText;       // owns the text last handed to the list
   bool trayIconShown = false;
   RefreshScratch scratch;        // per-refresh buffers, reused so a tick allocates little
+  // Told after every refresh has recorded into the chart's history, with the refresh's clock.
+  std::function<void(std::uint64_t nowMs)> afterRecord;
 };
 
 }  // namespace tessivo

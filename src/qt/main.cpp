@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "agent/history_timeline.h"
 #include "agent/switching_system.h"
 #include "procfs/proc_system.h"
 #include "qt/main_window.h"
@@ -23,7 +24,8 @@ constexpr char kUsage[] =
     "Usage: tessivo [--help | --version]\n"
     "Shows each process's disk reads and writes from /proc in a window (an X11 or Wayland\n"
     "session, or the Qt platform named by QT_QPA_PLATFORM). To see every user's processes,\n"
-    "run it while tessivo-agent runs, as a member of group tessivo (or run it as root).\n";
+    "run it while tessivo-agent runs, as a member of group tessivo (or run it as root).\n"
+    "TESSIVO_AGENT_SOCKET, when set, is the agent's socket (default /run/tessivo/agent.sock).\n";
 
 const char* envOf(const char* name) {
   const char* value = std::getenv(name);
@@ -101,9 +103,19 @@ int main(int argc, char** argv) {
     qt_message_output(m.type, QMessageLogContext(nullptr, 0, nullptr, m.category.constData()), m.text);
   try {
     // Counts from tessivo-agent while it answers, from /proc otherwise.
-    tessivo::SwitchingSystem system;
+    // TESSIVO_AGENT_SOCKET names the socket of an agent started with --socket elsewhere.
+    const char* socket = envOf("TESSIVO_AGENT_SOCKET");
+    tessivo::SwitchingSystem system(socket != nullptr ? socket : tessivo::agent::kDefaultSocketPath);
     tessivo::AppState state(system);
+    // The agent's history becomes the chart's past; the timeline tells which items are whose.
+    tessivo::HistoryTimeline timeline;
+    state.afterRecord = [&](std::uint64_t nowMs) { timeline.recorded(state.chart, nowMs, system.fromAgent()); };
     tessivo::QtShellOptions options;
+    options.history = &timeline;
+    options.takeHistory = [&system, &timeline](tessivo::SpeedChart& chart) {
+      tessivo::HistoryCopy copy;
+      if (system.takeHistory(copy)) timeline.merge(chart, copy);
+    };
     options.setByteSource = [&system](tessivo::ProcByteSource source) { system.setByteSource(source); };
     options.runningAsRoot = geteuid() == 0;
     options.agentState = [&system] { return system.agentState(); };

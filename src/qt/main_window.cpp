@@ -1,5 +1,8 @@
 #include "qt/main_window.h"
 
+#include <time.h>
+
+#include <QtCore/QDateTime>
 #include <QtGui/QCloseEvent>
 #include <QtGui/QKeyEvent>
 #include <QtGui/QShortcut>
@@ -42,7 +45,11 @@ constexpr char16_t kNotMemberNotice[] =
 constexpr char16_t kAgentSilentNotice[] =
     u"tessivo-agent 无应答：计数暂来自本用户可读的 /proc，其他用户的进程保持最后读到的计数。";
 
+constexpr char16_t kHistoryNotice[] = u"本程序启动前的分钟来自 tessivo-agent 的记录，始于 %1。";
+
 }  // namespace
+
+QString historyNotice(const QString& since) { return qtText(kHistoryNotice).arg(since); }
 
 const char16_t* countSourceNotice(AgentState state, bool runningAsRoot) {
   switch (state) {
@@ -117,17 +124,26 @@ QtMainWindow::QtMainWindow(AppState& state, QtShellOptions options, QWidget* par
     sourceNotice_ = new QLabel(this);
     statusBar()->addWidget(sourceNotice_);
   }
+  if (options_.history != nullptr) {
+    historyNotice_ = new QLabel(this);
+    historyNotice_->hide();
+    statusBar()->addWidget(historyNotice_);
+  }
 
   connect(&timer_, &QTimer::timeout, this, [this] {
     guarded([&] {
+      // The agent's history arrives between refreshes, never during one.
+      if (options_.takeHistory) options_.takeHistory(state_.chart);
       RefreshTick::run(state_);
       showCountSource();
+      showHistorySpan();
       fitStatusBar();
     });
   });
   timer_.start(state_.chart.sampleIntervalMs);
   RefreshTick::run(state_);
   showCountSource();
+  showHistorySpan();
   fitStatusBar();
 
   // F10 takes the keyboard to the menu bar, as Alt does: the menu bar answers Alt pressed
@@ -157,6 +173,28 @@ void QtMainWindow::showCountSource() {
   sourceNotice_->setVisible(notice != nullptr);
   const QString text = notice != nullptr ? qtText(notice) : QString();
   if (sourceNotice_->text() != text) sourceNotice_->setText(text);
+}
+
+void QtMainWindow::showHistorySpan() {
+  if (historyNotice_ == nullptr) return;
+  // Said while the minute view shows minutes from before the program started.
+  const SpeedChart& chart = state_.chart;
+  const std::size_t before = options_.history->minutesBeforeStart();
+  const bool shown = before > 0 && chart.rangeMode != ChartRange::Live && chart.itemCount() > 0 &&
+                     chart.leftIndex() < static_cast<float>(before);
+  QString text;
+  if (shown) {
+    // The history's clock is CLOCK_MONOTONIC, shared by every process of the machine.
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    const std::int64_t nowMs = static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1'000'000;
+    const QDateTime since =
+        QDateTime::currentDateTime().addMSecs(-(nowMs - static_cast<std::int64_t>(options_.history->oldestMinuteStartMs())));
+    const bool today = since.date() == QDate::currentDate();
+    text = historyNotice(since.toString(today ? QStringLiteral("HH:mm") : QStringLiteral("M月d日 HH:mm")));
+  }
+  if (historyNotice_->text() != text) historyNotice_->setText(text);
+  if (historyNotice_->isVisibleTo(statusBar()) != shown) historyNotice_->setVisible(shown);
 }
 
 QtMainWindow::~QtMainWindow() {

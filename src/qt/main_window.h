@@ -10,6 +10,7 @@
 #include <functional>
 
 #include "agent/agent_system.h"
+#include "agent/history_timeline.h"
 #include "app/app_state.h"
 #include "procfs/proc_system.h"
 #include "qt/menu_builder.h"
@@ -30,7 +31,15 @@ struct QtShellOptions {
   bool runningAsRoot = true;
   // What tessivo-agent's client last found; empty when the source has no agent.
   std::function<AgentState()> agentState;
+  // Takes in tessivo-agent's history when the client has it; empty without an agent.
+  std::function<void(SpeedChart&)> takeHistory;
+  // When each item of the chart's history was recorded; null without an agent.
+  const HistoryTimeline* history = nullptr;
 };
+
+// The status bar's notice that the minute view shows the agent's minutes from before the
+// program started, from `since` on (a local date and time already written out).
+QString historyNotice(const QString& since);
 
 // The status bar's notice of where the counts come from and, without the agent, why; null
 // when there is nothing to say (root without the agent sees everything itself).
@@ -69,6 +78,7 @@ class QtMainWindow final : public QMainWindow {
   void restore();
   void onTrayActivated(QSystemTrayIcon::ActivationReason reason);
   void showCountSource();
+  void showHistorySpan();
   void fitStatusBar();
   // Runs a handler; a failure ends the program with exit code 1.
   template <typename Handler>
@@ -86,6 +96,7 @@ class QtMainWindow final : public QMainWindow {
   QSystemTrayIcon* tray_ = nullptr;  // made the first time the window hides into it
   QMenu* trayMenu_ = nullptr;
   QLabel* sourceNotice_ = nullptr;  // with agentState: why the counts are what they are
+  QLabel* historyNotice_ = nullptr;  // with history: from when the agent's minutes run
 };
 
 }  // namespace tessivo

@@ -8,7 +8,7 @@
 #include "core/types.h"
 #include "list/row_order.h"
 #include "sampling/row_builder.h"
-#include "sampling/text_index.h"
+#include "sampling/top_list.h"
 
 namespace tessivo {
 
@@ -17,10 +17,7 @@ struct RefreshScratch {
   std::vector<ProcessActivity> activities;
   std::vector<std::uint32_t> livePids;    // ascending, as the activities are
   std::vector<std::uint32_t> reusedPids;  // identifiers that now belong to a new process
-  TextIndex topNames;                     // exact names of the active processes
-  std::vector<NameRate> topSums;          // per topNames number (name left empty)
-  std::vector<std::uint32_t> topOrder;    // topNames numbers, busiest first
-  std::vector<NameRate> topList;          // the first ten or fewer are this refresh's top list
+  TopListScratch top;                     // this refresh's top list
   RowBuilder rowBuilder;
   std::vector<ProcessRow> spareRows;      // the rows of an earlier refresh, rebuilt in place
   RowSortScratch rowSort;                 // the sort keys of the rows being ordered

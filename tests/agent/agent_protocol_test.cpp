@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <tuple>
 
 #include "agent/agent_protocol.h"
 
@@ -28,6 +29,41 @@ std::string payloadOf(const std::string& frame) {
   EXPECT_EQ(peekFrame(frame, kMaxReplyPayload, payload, bytes), FrameStatus::Ready);
   EXPECT_EQ(bytes, frame.size());
   return std::string(payload);
+}
+
+// Two minutes of one history, the second naming a contributor of the first again.
+HistoryChunk chunk(std::uint64_t first = 7, std::uint64_t newest = 9) {
+  HistoryChunk c{ProcByteSource::DiskOnly, HistorySeries::Minutes, 333, 59940, first, newest, {u"dd", u"写入器"}, {}};
+  c.items.resize(2);
+  c.items[0] = {1000, {5, 6, {}}};
+  c.items[0].sample.contributors.push_back({1, 2, 3});
+  c.items[1] = {61000, {~0ull, 0, {}}};
+  for (std::uint32_t n = 0; n < 10; ++n) c.items[1].sample.contributors.push_back({n % 2, n, ~0ull - n});
+  return c;
+}
+
+bool sameChunk(const HistoryChunk& a, const HistoryChunk& b) {
+  if (std::tie(a.source, a.series, a.intervalMs, a.spanMs, a.firstSequence, a.newestSequence, a.names) !=
+          std::tie(b.source, b.series, b.intervalMs, b.spanMs, b.firstSequence, b.newestSequence, b.names) ||
+      a.items.size() != b.items.size())
+    return false;
+  for (std::size_t i = 0; i < a.items.size(); ++i) {
+    const ChartSample &x = a.items[i].sample, &y = b.items[i].sample;
+    if (a.items[i].endMs != b.items[i].endMs || x.readRate != y.readRate || x.writeRate != y.writeRate ||
+        x.contributors.size() != y.contributors.size())
+      return false;
+    for (std::size_t k = 0; k < x.contributors.size(); ++k)
+      if (std::tie(x.contributors[k].nameId, x.contributors[k].readRate, x.contributors[k].writeRate) !=
+          std::tie(y.contributors[k].nameId, y.contributors[k].readRate, y.contributors[k].writeRate))
+        return false;
+  }
+  return true;
+}
+
+std::string historyPayload(const HistoryChunk& c) {
+  std::string frame;
+  encodeHistory(c, frame);
+  return payloadOf(frame);
 }
 
 std::string snapshotPayload(const std::vector<ProcessSample>& samples, const std::vector<ProcCounters>& counters) {
@@ -69,6 +105,13 @@ std::vector<Case> cases() {
                  [](std::string_view p) { return decodeRequest(p) == Request{MessageType::Status, 0}; }});
   all.push_back({"status", frame([](std::string& f) { encodeStatus({Status::kPartial}, f); }),
                  [](std::string_view p) { return decodeStatus(p) == Status{Status::kPartial}; }});
+  const Request history{MessageType::History, 0, ProcByteSource::DiskOnly, HistorySeries::Live, 0x0102030405060708ull};
+  all.push_back({"history request", frame([&](std::string& f) { encodeRequest(history, f); }),
+                 [history](std::string_view p) { return decodeRequest(p) == history; }});
+  all.push_back({"history", historyPayload(chunk()), [](std::string_view p) {
+                   HistoryChunk c;
+                   return decodeHistory(p, c) && sameChunk(c, chunk());
+                 }});
   all.push_back({"error", frame([](std::string& f) { encodeError(ErrorCode::NoSample, f); }),
                  [](std::string_view p) { return decodeError(p) == ErrorCode::NoSample; }});
   const std::vector<ProcessSample> samples{sample(1, u"systemd"), sample(70000, u"", 3), sample(0xffffffff, u"写入器")};
@@ -98,6 +141,33 @@ TEST(AgentProtocol, EachMessageDecodesWholeAndNoTruncationOrExtensionDoes) {
       if (other.payload[0] == c.payload[0]) continue;
       EXPECT_FALSE(other.decodes(c.payload)) << other.what << " took " << c.what;
     }
+  }
+}
+
+TEST(AgentProtocol, HistoryRefusesWhatNoAgentHistoryCouldBe) {
+  const auto refused = [](std::string payload) {
+    HistoryChunk c;
+    return !decodeHistory(payload, c) && c.items.empty();
+  };
+  HistoryChunk unnamed = chunk(), backwards = chunk();
+  unnamed.items[0].sample.contributors[0].nameId = 2;  // past the table
+  backwards.items[1].endMs = 999;
+  for (const HistoryChunk& c : {unnamed, backwards, chunk(0, 9), chunk(9, 9), chunk(1, 1), chunk(~0ull, 1)})
+    EXPECT_TRUE(refused(historyPayload(c))) << c.firstSequence << '/' << c.newestSequence;
+  EXPECT_FALSE(refused(historyPayload(chunk(8, 9))));  // the last item the newest
+  std::string eleven = historyPayload(chunk());
+  eleven[eleven.size() - 10 * 18 - 1] = 11;  // the second item's contributor count
+  EXPECT_TRUE(refused(eleven));
+  for (const std::size_t at : {1u, 2u}) {  // the byte source, the series
+    std::string bad = historyPayload(chunk());
+    bad[at] = 2;
+    EXPECT_TRUE(refused(bad)) << at;
+  }
+  for (const std::uint8_t byte : {std::uint8_t{2}, std::uint8_t{0xff}}) {
+    std::string request;
+    encodeRequest({MessageType::History, 0, ProcByteSource::AllIo, HistorySeries::Minutes, 1}, request);
+    request[kFrameHeader + 2] = static_cast<char>(byte);
+    EXPECT_FALSE(decodeRequest(payloadOf(request))) << int(byte);
   }
 }
 

@@ -1,6 +1,6 @@
 // The agent's protocol decoding on both ends: the input is a stream of frames, walked as the agent
 // walks a client's bytes and as the desktop program walks the agent's. What a decoder accepts
-// must re-encode to exactly its frame; a snapshot built from the input must decode to itself.
+// (history replies among them) must re-encode to exactly its frame; a snapshot built from the input must decode to itself.
 #include <string>
 
 #include "agent/agent_protocol.h"
@@ -57,6 +57,18 @@ void walk(std::string_view stream, bool agentSide) {
       if (const auto ms = decodeClock(payload)) ++accepted, encodeClock(*ms, again);
       if (const auto reported = decodeStatus(payload)) ++accepted, encodeStatus(*reported, again);
       if (const auto code = decodeError(payload)) ++accepted, encodeError(*code, again);
+      HistoryChunk history;
+      if (decodeHistory(payload, history)) {
+        ++accepted, encodeHistory(history, again);
+        std::uint64_t lastEnd = 0;
+        for (const HistoryItem& item : history.items) {
+          FUZZ_CHECK(item.endMs >= lastEnd && item.sample.contributors.size() <= 10);
+          for (const Contributor& c : item.sample.contributors) FUZZ_CHECK(c.nameId < history.names.size());
+          lastEnd = item.endMs;
+        }
+        FUZZ_CHECK(history.items.empty() ||
+                   (history.firstSequence >= 1 && history.firstSequence + history.items.size() - 1 <= history.newestSequence));
+      }
     }
     FUZZ_CHECK(accepted <= 1);
     if (accepted == 1) FUZZ_CHECK(again == frame);

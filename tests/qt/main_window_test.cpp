@@ -52,7 +52,7 @@ struct ShellTest : ::testing::Test {
     sys.add(10, u"zeta", u"/usr/bin/zeta").perTick.readBytes = 900'000;
     sys.add(20, u"alpha", u"/usr/bin/alpha").perTick.readBytes = 1'000;
     window = std::make_unique<QtMainWindow>(
-        state, QtShellOptions{[this](ProcByteSource s) { sources.push_back(s); }, false, {}});
+        state, QtShellOptions{[this](ProcByteSource s) { sources.push_back(s); }, false, {}, {}, nullptr});
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
     RefreshTick::run(state);
@@ -161,7 +161,7 @@ TEST_F(ShellTest, StatusBarOnlyWithANoticeF10ToTheMenuBarAndNoCurrentCellFrame) 
     AppState other{sys};
     std::function<AgentState()> agentState;
     if (agent > 0) agentState = [agent = agent] { return agent == 2 ? AgentState::Serving : AgentState::NotRunning; };
-    QtMainWindow root(other, QtShellOptions{{}, true, agentState});
+    QtMainWindow root(other, QtShellOptions{{}, true, agentState, {}, nullptr});
     root.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&root));
     EXPECT_EQ(root.statusBar()->isVisible(), shown) << agent;

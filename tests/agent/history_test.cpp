@@ -1,0 +1,298 @@
+// The chart's history kept by the agent: the same as the program's own refreshes would keep,
+// sent in frames that add up to the whole, and taken in by the program as its own past.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "agent/agent_history.h"
+#include "agent/agent_server.h"
+#include "agent/history_timeline.h"
+#include "agent/switching_system.h"
+#include "core/text.h"
+#include "support/recording_canvas.h"
+#include "support/refresh_rig.h"
+
+namespace tessivo {
+namespace {
+
+using agent::HistorySeries;
+using testing::RefreshRig;
+using testing::Texts;
+
+// "read/write:name=read/write,..." of every item of a queue.
+Texts items(const SpeedChart& chart, const SampleQueue& queue) {
+  Texts out;
+  for (const ChartSample& s : queue) {
+    std::string line = std::to_string(s.readRate) + "/" + std::to_string(s.writeRate) + ":";
+    for (const Contributor& c : s.contributors)
+      line += toUtf8(chart.contributorName(c)) + "=" + std::to_string(c.readRate) + "/" + std::to_string(c.writeRate) + ",";
+    out.push_back(line);
+  }
+  return out;
+}
+
+// Fifteen processes, two of them of one name, each source at its own speeds.
+void addProcesses(RefreshRig& rig, bool diskOnly) {
+  for (std::uint32_t pid = 1; pid <= 15; ++pid) {
+    std::u16string name = u"p";
+    name += static_cast<char16_t>(u'a' + pid);
+    rig.add(pid * 10, pid == 3 || pid == 7 ? u"worker" : name, 1000 * pid, diskOnly ? 700 * pid : 300 * (16 - pid));
+  }
+}
+
+TEST(AgentHistory, IsWhatTheProgramsOwnRefreshesKeepForEitherByteSource) {
+  RefreshRig all(333), disk(333);
+  addProcesses(all, false);
+  addProcesses(disk, true);
+  AgentHistory history(333, 72);
+  for (int tick = 0; tick < 400; ++tick) {
+    all.tick(), disk.tick();
+    std::vector<ProcessSample> samples = all.state.scratch.samples;
+    std::vector<ProcCounters> counters(samples.size());
+    for (std::size_t i = 0; i < samples.size(); ++i)
+      counters[i] = {samples[i].counters, disk.state.scratch.samples[i].counters};
+    history.record(samples, counters, all.sys.clockMs);
+    ASSERT_EQ(samples[0].counters, counters[0].allIo);  // handed back as they were
+  }
+  for (const auto& [source, rig] : {std::pair{ProcByteSource::AllIo, &all}, {ProcByteSource::DiskOnly, &disk}}) {
+    const SpeedChart &kept = history.chart(source), &own = rig->state.chart;
+    EXPECT_EQ(items(kept, kept.minuteSamples), items(own, own.minuteSamples));
+    EXPECT_EQ(items(kept, kept.liveSamples), items(own, own.liveSamples));
+    ASSERT_EQ(kept.minuteSamples.size(), 2u);
+    // A minute's clock is that of the refresh that closed it.
+    EXPECT_EQ(history.endMs(source, HistorySeries::Minutes, 1), 10'000 + 359 * 333ull);
+    EXPECT_EQ(history.newestSequence(source, HistorySeries::Live), 400u);
+  }
+  EXPECT_NE(items(all.state.chart, all.state.chart.minuteSamples), items(disk.state.chart, disk.state.chart.minuteSamples));
+}
+
+// Frames asked for one after another, as the program's client asks.
+std::vector<agent::HistoryChunk> fetchAll(AgentHistory& history, HistorySeries series, std::uint64_t after = 0) {
+  std::vector<agent::HistoryChunk> chunks;
+  for (;;) {
+    std::string frame;
+    history.encode(ProcByteSource::AllIo, series, after, frame);
+    EXPECT_LE(frame.size() - agent::kFrameHeader, agent::kMaxHistoryPayload);
+    agent::HistoryChunk& chunk = chunks.emplace_back();
+    EXPECT_TRUE(agent::decodeHistory(std::string_view(frame).substr(agent::kFrameHeader), chunk));
+    if (chunk.items.empty()) return chunks;
+    after = chunk.firstSequence + chunk.items.size() - 1;
+  }
+}
+
+TEST(AgentHistory, GoesOverInFramesThatAddUpToTheWholeInOrder) {
+  RefreshRig rig(10'000);
+  addProcesses(rig, false);
+  AgentHistory history(10'000, 1);  // six refreshes a minute, sixty minutes kept
+  for (int tick = 0; tick < 6 * 1300; ++tick) {
+    rig.tick();
+    std::vector<ProcCounters> counters(rig.state.scratch.samples.size());
+    for (std::size_t i = 0; i < counters.size(); ++i) counters[i].allIo = rig.state.scratch.samples[i].counters;
+    history.record(rig.state.scratch.samples, counters, rig.sys.clockMs);
+  }
+  const SpeedChart& chart = history.chart(ProcByteSource::AllIo);
+  for (const auto& [series, queue, after, first] :
+       {std::tuple{HistorySeries::Minutes, &chart.minuteSamples, 0ull, 1241ull},  // the oldest that is left
+        {HistorySeries::Minutes, &chart.minuteSamples, 1270ull, 1271ull},
+        {HistorySeries::Live, &chart.liveSamples, 0ull, 7800ull - 15}}) {
+    const std::vector<agent::HistoryChunk> chunks = fetchAll(history, series, after);
+    const std::uint64_t oldest = history.newestSequence(ProcByteSource::AllIo, series) - queue->size() + 1;
+    std::size_t at = static_cast<std::size_t>(first - oldest);
+    EXPECT_EQ(chunks.front().firstSequence, first);
+    for (const agent::HistoryChunk& chunk : chunks) {
+      EXPECT_EQ(chunk.spanMs, series == HistorySeries::Live ? 10'000u : 60'000u);
+      for (std::size_t i = 0; i < chunk.items.size(); ++i, ++at) {
+        const ChartSample &sent = chunk.items[i].sample, &kept = (*queue)[at];
+        ASSERT_EQ(sent.contributors.size(), kept.contributors.size());
+        EXPECT_EQ(std::tie(sent.readRate, sent.writeRate), std::tie(kept.readRate, kept.writeRate));
+        for (std::size_t c = 0; c < sent.contributors.size(); ++c)
+          EXPECT_EQ(chunk.names[sent.contributors[c].nameId], chart.contributorName(kept.contributors[c]));
+        EXPECT_EQ(chunk.items[i].endMs, history.endMs(ProcByteSource::AllIo, series, at));
+      }
+    }
+    EXPECT_EQ(at, queue->size());  // every item, none twice
+  }
+}
+
+// ---- the program taking the agent's history in ----
+
+constexpr std::uint64_t kMinute = 60'000;
+
+struct Merge {
+  SpeedChart chart;  // at 10 s: six refreshes a minute
+  HistoryTimeline timeline;
+  HistoryCopy copy;
+  std::uint64_t clock = 0;
+  Merge() {
+    chart.setSampleInterval(10'000);
+    copy.intervalMs = 10'000, copy.liveSpanMs = 10'000, copy.minuteSpanMs = kMinute;
+    copy.names = {u"agent-a", u"agent-b", u"own"};
+  }
+  // The program's refreshes from `from` on, each of speed `rate` named "own".
+  void own(std::uint64_t from, int refreshes, std::uint64_t rate, bool fromAgent = true) {
+    for (clock = from; refreshes-- > 0; clock += 10'000) {
+      chart.recordSample(rate, 0, {NameRate{u"own", rate, 0}});
+      timeline.recorded(chart, clock, fromAgent);
+    }
+  }
+  // The agent's minutes ending at each clock, of speed 100 + their minute number.
+  void agentMinutes(std::uint64_t first, std::uint64_t last) {
+    for (std::uint64_t end = first; end <= last; end += kMinute) {
+      agent::HistoryItem& item = copy.minutes.emplace_back();
+      item.endMs = end;
+      item.sample.readRate = 100 + end / kMinute;
+      item.sample.contributors.push_back({static_cast<std::uint32_t>(end / kMinute % 2), item.sample.readRate, 0});
+    }
+  }
+  Texts rates(const SampleQueue& queue) const {
+    Texts out;
+    for (const ChartSample& s : queue) out.push_back(std::to_string(s.readRate));
+    return out;
+  }
+};
+
+TEST(HistoryMerge, FillsWhatTheProgramDidNotRecordWithTheAgentsCountsAndNothingElse) {
+  struct Case {
+    const char* what;
+    std::function<void(Merge&)> run;
+    Texts minutes;
+    std::size_t beforeStart;
+  };
+  const std::vector<Case> cases = {
+      {"before the program started: the agent's minutes come first, the present is the program's",
+       [](Merge& m) { m.agentMinutes(kMinute, 14 * kMinute), m.own(10 * kMinute + 10'000, 13, 1); },
+       {"101", "102", "103", "104", "105", "106", "107", "108", "109", "110", "1", "1"}, 10},
+      {"while the program was stopped: the minutes it missed, in their place",
+       [](Merge& m) {
+         m.own(10'000, 12, 1), m.own(7 * kMinute + 10'000, 12, 2);  // stopped from minute 2 to 7
+         m.agentMinutes(kMinute, 10 * kMinute);
+       },
+       {"1", "1", "103", "104", "105", "106", "107", "2", "2"}, 0},
+      {"recorded without the agent: replaced where the agent has it, kept where not",
+       [](Merge& m) {
+         m.own(10'000, 6, 1), m.own(m.clock, 12, 2, false), m.own(m.clock, 6, 3);
+         m.agentMinutes(2 * kMinute, 2 * kMinute);
+       },
+       {"1", "102", "2", "3"}, 0},
+      {"an agent with nothing from outside the program's own minutes changes nothing",
+       [](Merge& m) { m.own(10'000, 24, 1), m.agentMinutes(kMinute, 4 * kMinute); }, {"1", "1", "1", "1"}, 0},
+  };
+  for (const Case& c : cases) {
+    Merge m;
+    c.run(m);
+    const bool changed = m.timeline.merge(m.chart, m.copy);
+    EXPECT_EQ(m.rates(m.chart.minuteSamples), c.minutes) << c.what;
+    EXPECT_EQ(changed, c.minutes.size() != 4 || c.minutes[1] != "1") << c.what;
+    EXPECT_EQ(m.timeline.minutesBeforeStart(), c.beforeStart) << c.what;
+    EXPECT_EQ(m.timeline.minuteStamps().size(), m.chart.minuteSamples.size()) << c.what;
+    // Each of the agent's minutes names its contributor; nothing of the program's is lost or left behind.
+    for (const ChartSample& s : m.chart.minuteSamples)
+      EXPECT_EQ(toUtf8(m.chart.contributorName(s.contributors[0])),
+                s.readRate < 100 ? "own" : (s.readRate % 2 ? "agent-b" : "agent-a"))
+          << c.what;
+    m.chart.setSampleInterval(1000);  // clears everything: every name's references go with it
+    EXPECT_EQ(m.chart.names.liveNames(), 0u) << c.what;
+  }
+}
+
+TEST(HistoryMerge, KeepsTheNewestWithinTheCapacitiesAndTheLiveSamplesOnlyAtTheSameInterval) {
+  Merge m;
+  auto [chart, timeline, copy] = std::tie(m.chart, m.timeline, m.copy);
+  chart.setRetentionHours(1);
+  m.agentMinutes(kMinute, 100 * kMinute);
+  for (std::uint64_t end = 95 * kMinute; end < 100 * kMinute; end += 10'000)
+    copy.live.push_back({end, ChartSample{7, 0, {}}});
+  m.own(100 * kMinute + 10'000, 7, 1);
+  copy.intervalMs = 5000;  // another interval: its live samples would stand for other times
+  EXPECT_TRUE(timeline.merge(chart, copy));
+  EXPECT_EQ(chart.minuteSamples.size(), 60u);
+  EXPECT_EQ(m.rates(chart.minuteSamples).front(), "142");  // the oldest 41 went
+  EXPECT_EQ(chart.liveSamples.size(), 7u);
+  copy.intervalMs = 10'000;
+  EXPECT_TRUE(timeline.merge(chart, copy));
+  EXPECT_EQ(chart.liveSamples.size(), 16u);  // the live capacity at 10 s
+  EXPECT_EQ(m.rates(chart.liveSamples), (Texts{"7", "7", "7", "7", "7", "7", "7", "7", "7", "1", "1", "1", "1", "1", "1", "1"}));
+  EXPECT_FALSE(timeline.merge(chart, copy));  // the same history again: nothing new
+  chart.setSampleInterval(1000);
+  EXPECT_EQ(chart.names.liveNames(), 0u);
+}
+
+// ---- end to end: an agent's history over its socket into the program's chart ----
+
+volatile std::sig_atomic_t stopServer = 0;
+
+TEST(AgentHistoryLive, TheProgramConnectingHasTheAgentsMinutesAndItsHoverNamesTheWriter) {
+  const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("tessivo-history-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  ProcSystem agentProc;
+  AgentOptions options;
+  options.socketPath = (dir / "agent.sock").string();
+  AgentServer server(agentProc, options, nullptr);
+
+  // Four minutes under a test clock: a writer of 6 MiB a second in minutes 2 and 3, among
+  // twelve other processes.
+  RefreshRig agentSide(333);
+  // Its minutes end before the program starts, on the machine's own clock.
+  const std::uint64_t now = agentProc.nowMs();
+  if (now < 5 * 60'000) GTEST_SKIP() << "the machine started under five minutes ago";
+  agentSide.sys.clockMs = now - 4 * 60'000 - 15'000;
+  for (std::uint32_t pid = 1; pid <= 12; ++pid) agentSide.add(pid, u"idle" + std::u16string(1, u'a' + pid), pid);
+  testing::ScriptedProcess& writer = agentSide.add(99, u"known-writer", 0, 0);
+  for (int tick = 0; tick < 4 * 180; ++tick) {
+    writer.perTick.writeBytes = tick >= 180 && tick < 540 ? 6 * 1024 * 1024 / 3 : 0;
+    agentSide.tick();
+    std::vector<ProcCounters> counters(agentSide.state.scratch.samples.size());
+    for (std::size_t i = 0; i < counters.size(); ++i)
+      counters[i].allIo = counters[i].diskOnly = agentSide.state.scratch.samples[i].counters;
+    server.history().record(agentSide.state.scratch.samples, counters, agentSide.sys.clockMs);
+  }
+  stopServer = 0;
+  sigset_t blocked;
+  sigemptyset(&blocked);
+  sigaddset(&blocked, SIGTERM), sigaddset(&blocked, SIGINT);
+  ::pthread_sigmask(SIG_BLOCK, &blocked, nullptr);
+  std::thread serving([&] { server.run(stopServer); });
+
+  // The program as its window runs it: history taken in between refreshes.
+  SwitchingSystem system(options.socketPath);
+  AppState state(system);
+  HistoryTimeline timeline;
+  state.afterRecord = [&](std::uint64_t nowMs) { timeline.recorded(state.chart, nowMs, system.fromAgent()); };
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  HistoryCopy copy;
+  bool merged = false;
+  while (!merged && std::chrono::steady_clock::now() < deadline) {
+    RefreshTick::run(state);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    merged = system.takeHistory(copy) && timeline.merge(state.chart, copy);
+  }
+  stopServer = 1;
+  serving.join();
+  std::filesystem::remove_all(dir);
+  ASSERT_TRUE(merged) << "no history within 5 s";
+
+  const SpeedChart& kept = server.history().chart(ProcByteSource::AllIo);
+  EXPECT_EQ(items(state.chart, state.chart.minuteSamples), items(kept, kept.minuteSamples));
+  EXPECT_EQ(timeline.minutesBeforeStart(), 4u);
+  const ChartSample& third = state.chart.minuteSamples[2];
+  EXPECT_NEAR(static_cast<double>(third.writeRate), 6.0 * 1024 * 1024, 0.02 * 6 * 1024 * 1024);
+  // The hover panel over minute 3 names the writer first.
+  testing::RecordingCanvas canvas;
+  state.chart.setRange(ChartRange::Hour1);
+  state.chart.drawSharePanel(canvas, 2, 0, 0, 800, 400);
+  const Texts texts = canvas.textStrings();
+  const auto named = std::find(texts.begin(), texts.end(), "known-writer");
+  ASSERT_NE(named, texts.end());
+  EXPECT_EQ(std::count_if(texts.begin(), named, [](const std::string& t) { return t.rfind("idle", 0) == 0; }), 0);
+}
+
+}  // namespace
+}  // namespace tessivo
