@@ -56,6 +56,9 @@ struct Client {
   std::uint64_t lastRequestMs = 0;
   std::uint64_t frameStartMs = 0;  // when the incomplete frame in input began
   std::uint64_t lastSendMs = 0;    // last progress on output
+  double historyFrames = 0;        // history frames it may still have now
+  std::uint64_t historyMs = 0;     // when historyFrames was counted
+  std::uint64_t deferredUntilMs = 0;  // a history request waits for its turn until then
   bool closing = false;
 };
 
@@ -112,6 +115,8 @@ struct AgentServer::Impl {
       client.uid = peer.uid;
       client.lastRequestMs = now;
       client.lastSendMs = now;
+      client.historyFrames = options.historyBurst;
+      client.historyMs = now;
       auto hello = std::make_shared<std::string>();
       agent::encodeHello({agent::kVersion, options.intervalMs, static_cast<std::uint32_t>(::getpid())}, *hello);
       client.output.push_back({std::move(hello), 0});
@@ -246,11 +251,27 @@ struct AgentServer::Impl {
         break;
     }
     const std::optional<agent::Request> request = agent::decodeRequest(payload);
+    if (request && request->type == MessageType::History && !historyTurn(client, now)) return;
     answer(client, request.value_or(agent::Request{MessageType::ErrorReply, 0}), now);
     client.input.erase(0, frameBytes);
     client.lastRequestMs = now;
     client.frameStartMs = now;
     flush(client, now);
+  }
+
+  // Whether a history frame may go to this client now; if not, its request waits (nothing
+  // more is read from it meanwhile) until one may.
+  bool historyTurn(Client& client, std::uint64_t now) {
+    const double rate = std::max<std::uint32_t>(options.historyFramesPerSecond, 1);
+    client.historyFrames = std::min<double>(options.historyBurst, client.historyFrames + (now - client.historyMs) * rate / 1000);
+    client.historyMs = now;
+    client.deferredUntilMs = 0;
+    if (client.historyFrames >= 1) {
+      client.historyFrames -= 1;
+      return true;
+    }
+    client.deferredUntilMs = now + 1 + static_cast<std::uint64_t>((1 - client.historyFrames) * 1000 / rate);
+    return false;
   }
 
   bool timedOut(const Client& client, std::uint64_t now) const {
@@ -296,6 +317,10 @@ struct AgentServer::Impl {
       for (const Client& client : clients) {
         // A complete request waiting behind a reply needs no read; input is bounded anyway.
         short events = client.output.empty() ? POLLIN : POLLOUT;
+        if (client.deferredUntilMs != 0) {
+          events = 0;  // its request waits for its turn
+          wake = std::min(wake, client.deferredUntilMs);
+        }
         polled.push_back(pollfd{client.fd.get(), events, 0});
         wake = std::min(wake, deadline(client));
       }
@@ -316,6 +341,8 @@ struct AgentServer::Impl {
           else if (revents & (POLLERR | POLLHUP | POLLNVAL)) client.closing = true;
         }
       }
+      for (Client& client : clients)
+        if (client.deferredUntilMs != 0 && now >= client.deferredUntilMs) handleInput(client, now);
       std::erase_if(clients, [&](const Client& c) { return c.closing || timedOut(c, now); });
       // After the clients, so the new ones are not matched with this round's poll results.
       if (ready > 0 && (polled[0].revents & POLLIN)) acceptClients(now);

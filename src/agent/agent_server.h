@@ -34,6 +34,11 @@ struct AgentOptions {
   std::uint32_t stallTimeoutMs = 5000;   // a client not reading its reply is dropped
   bool partial = false;  // capabilities missing: said in every Status reply
   std::int32_t retentionHours = 72;  // of the chart's minute history kept for clients
+  // History frames a client may have at once, and the rate at which more come: 720 hours
+  // is under 90 frames, so a program taking it in never waits, and a client asking over
+  // and over costs the agent a few milliseconds a second.
+  std::uint32_t historyBurst = 256;
+  std::uint32_t historyFramesPerSecond = 32;
 };
 
 class AgentServer {

@@ -30,15 +30,16 @@ std::vector<std::uint64_t> covered(const std::vector<Stamp>& probe, const std::v
 
 struct Entry {
   Stamp stamp;
-  std::size_t own;          // index into the queue, or npos for an agent item
-  std::size_t agent;        // index into the agent's items
+  std::size_t own;          // index into the queue of an own item kept, or kNone
+  std::size_t agent;        // index into the agent's items, or kNone
+  std::size_t ownReplaced;  // index into the queue of an own item the agent's replaced
 };
 constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
 // One series: the program's items and stamps, and the agent's. protectFrom: from this clock
 // on the program records the present itself.
 bool mergeSeries(SampleQueue& queue, std::deque<Stamp>& stamps, const std::vector<agent::HistoryItem>& agentItems,
-                 std::uint32_t spanMs, std::uint64_t protectFrom, std::uint64_t capacity, NamePool& names,
+                 std::uint32_t spanMs, std::uint64_t floorMs, std::uint64_t protectFrom, std::uint64_t capacity, NamePool& names,
                  const std::vector<std::u16string>& agentNames, std::vector<std::uint32_t>& nameIds) {
   if (agentItems.empty() || capacity == 0) return false;
   std::vector<Stamp> kept;  // what the agent may not replace
@@ -55,6 +56,7 @@ bool mergeSeries(SampleQueue& queue, std::deque<Stamp>& stamps, const std::vecto
   std::vector<Stamp> added;
   std::vector<std::size_t> addedIndex;
   for (std::size_t k = 0; k < offered.size(); ++k) {
+    if (offered[k].startMs < floorMs) continue;  // from before the program's history was cleared
     // Half of it or more recorded by the program with the agent's counts: the program's stays.
     if (2 * takenByOwn[k] >= offered[k].endMs - offered[k].startMs && offered[k].endMs > offered[k].startMs) continue;
     added.push_back(offered[k]);
@@ -71,11 +73,11 @@ bool mergeSeries(SampleQueue& queue, std::deque<Stamp>& stamps, const std::vecto
   std::size_t a = 0;
   for (std::size_t i = 0; i <= own.size(); ++i) {
     const std::uint64_t end = i < own.size() ? own[i].endMs : static_cast<std::uint64_t>(-1);
-    for (; a < added.size() && added[a].endMs < end; ++a) merged.push_back({added[a], kNone, addedIndex[a]});
+    for (; a < added.size() && added[a].endMs < end; ++a) merged.push_back({added[a], kNone, addedIndex[a], kNone});
     if (i == own.size()) break;
     const std::uint64_t length = std::max<std::uint64_t>(1, own[i].endMs - own[i].startMs);
     const bool replaced = !own[i].complete && 2 * takenByAgent[i] >= length;
-    merged.push_back({own[i], replaced ? kNone : i, kNone});
+    merged.push_back({own[i], replaced ? kNone : i, kNone, replaced ? i : kNone});
   }
   // Dropped own items (kNone in both) give their names back, as do the oldest past capacity.
   const std::size_t drop = merged.size() > capacity ? merged.size() - static_cast<std::size_t>(capacity) : 0;
@@ -83,39 +85,37 @@ bool mergeSeries(SampleQueue& queue, std::deque<Stamp>& stamps, const std::vecto
   if (std::none_of(merged.begin() + static_cast<std::ptrdiff_t>(drop), merged.end(),
                    [](const Entry& e) { return e.agent != kNone; }))
     return false;
-  std::vector<ChartSample> items;
+  // The new queue is built beside the old one and takes its place: each item is copied once.
+  SampleQueue fresh;
+  fresh.setLimit(static_cast<std::size_t>(capacity));
+  fresh.reserve(std::min(merged.size() - drop + 1, static_cast<std::size_t>(capacity) + 1));
   std::deque<Stamp> newStamps;
-  items.reserve(merged.size() - drop);
   nameIds.assign(agentNames.size(), static_cast<std::uint32_t>(-1));
   for (std::size_t m = 0; m < merged.size(); ++m) {
     const Entry& e = merged[m];
     const bool keep = m >= drop;
     if (e.own != kNone) {
-      if (keep) items.push_back(queue[e.own]);
+      if (keep) fresh.push_back(queue[e.own]);
       else
         for (const Contributor& c : queue[e.own].contributors) names.release(c.nameId);
     } else if (e.agent != kNone) {
       if (!keep) continue;
-      ChartSample sample = agentItems[e.agent].sample;
+      ChartSample& sample = fresh.emplace_back();
+      sample = agentItems[e.agent].sample;
       for (Contributor& c : sample.contributors) {
         std::uint32_t& id = nameIds[c.nameId];
         if (id == static_cast<std::uint32_t>(-1)) id = names.intern(agentNames[c.nameId]);
         else names.retain(id);
         c.nameId = id;
       }
-      items.push_back(sample);
     } else {
-      continue;  // a replaced own item: handled below
+      // An own item the agent's replaced.
+      for (const Contributor& c : queue[e.ownReplaced].contributors) names.release(c.nameId);
+      continue;
     }
     if (keep) newStamps.push_back(e.stamp);
   }
-  for (std::size_t i = 0; i < own.size(); ++i) {
-    const bool replaced = !own[i].complete && 2 * takenByAgent[i] >= std::max<std::uint64_t>(1, own[i].endMs - own[i].startMs);
-    if (replaced)
-      for (const Contributor& c : queue[i].contributors) names.release(c.nameId);
-  }
-  queue.clear();
-  for (const ChartSample& item : items) queue.push_back(item);
+  queue = std::move(fresh);
   stamps = std::move(newStamps);
   return true;
 }
@@ -131,6 +131,9 @@ void HistoryTimeline::recorded(const SpeedChart& chart, std::uint64_t nowMs, boo
   const std::uint64_t interval = static_cast<std::uint64_t>(std::max(chart.sampleIntervalMs, 1));
   const std::uint64_t startMs = nowMs - std::min(nowMs, interval);
   if (!started_) startMs_ = startMs;
+  // The live samples are emptied only by a clear of the whole history (a new interval): what
+  // was before it stays gone, also when the agent has it.
+  if (started_ && chart.liveSamples.size() == 1 && !live_.empty()) floorMs_ = startMs;
   started_ = true;
   lastMs_ = nowMs;
   live_.push_back({startMs, nowMs, fromAgent});
@@ -147,11 +150,11 @@ bool HistoryTimeline::merge(SpeedChart& chart, const HistoryCopy& copy) {
   sync(chart);
   std::vector<std::uint32_t> nameIds;
   const bool minuteOpen = chart.minuteAccumulator.tickCount > 0;
-  bool changed = mergeSeries(chart.minuteSamples, minutes_, copy.minutes, copy.minuteSpanMs,
+  bool changed = mergeSeries(chart.minuteSamples, minutes_, copy.minutes, copy.minuteSpanMs, floorMs_,
                              minuteOpen ? filling_.startMs : lastMs_, chart.minuteCapacity, chart.names, copy.names,
                              nameIds);
   if (copy.intervalMs == static_cast<std::uint32_t>(chart.sampleIntervalMs))
-    changed = mergeSeries(chart.liveSamples, live_, copy.live, copy.liveSpanMs, lastMs_, chart.liveCapacity,
+    changed = mergeSeries(chart.liveSamples, live_, copy.live, copy.liveSpanMs, floorMs_, lastMs_, chart.liveCapacity,
                           chart.names, copy.names, nameIds) ||
               changed;
   if (changed) chart.viewPan = std::max(0.0f, chart.clampPan(chart.viewPan));

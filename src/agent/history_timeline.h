@@ -21,7 +21,8 @@ class HistoryTimeline {
   void recorded(const SpeedChart& chart, std::uint64_t nowMs, bool fromAgent);
 
   // Takes the agent's history into the chart, the live samples only when the agent refreshes
-  // at the chart's interval. Items older than the chart's capacities go, as they would have.
+  // at the chart's interval. Items older than the chart's capacities go, as they would have,
+  // and so do those from before the chart's history was last cleared (a new interval).
   // True when the chart changed.
   bool merge(SpeedChart& chart, const HistoryCopy& copy);
 
@@ -47,6 +48,7 @@ class HistoryTimeline {
   Stamp filling_;              // the minute being filled
   std::uint64_t startMs_ = 0;  // the program's first refresh began
   std::uint64_t lastMs_ = 0;   // its latest refresh
+  std::uint64_t floorMs_ = 0;  // the history was last cleared then
   bool started_ = false;
 };
 

@@ -80,6 +80,10 @@ class SampleQueue {
   // beyond it given back.
   void setLimit(std::size_t limit);
   std::size_t storage() const noexcept { return slots_.size(); }
+  // Storage for this many items at once, so that filling a queue copies each item once.
+  void reserve(std::size_t items) {
+    if (items > slots_.size()) reallocate(items);
+  }
 
   template <typename Queue, typename Item>
   struct Iterator {

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -165,6 +166,7 @@ TEST(HistoryMerge, FillsWhatTheProgramDidNotRecordWithTheAgentsCountsAndNothingE
     std::function<void(Merge&)> run;
     Texts minutes;
     std::size_t beforeStart;
+    bool changed = true;
   };
   const std::vector<Case> cases = {
       {"before the program started: the agent's minutes come first, the present is the program's",
@@ -183,14 +185,20 @@ TEST(HistoryMerge, FillsWhatTheProgramDidNotRecordWithTheAgentsCountsAndNothingE
        },
        {"1", "102", "2", "3"}, 0},
       {"an agent with nothing from outside the program's own minutes changes nothing",
-       [](Merge& m) { m.own(10'000, 24, 1), m.agentMinutes(kMinute, 4 * kMinute); }, {"1", "1", "1", "1"}, 0},
+       [](Merge& m) { m.own(10'000, 24, 1), m.agentMinutes(kMinute, 4 * kMinute); }, {"1", "1", "1", "1"}, 0, false},
+      {"a new interval cleared the history: nothing from before it comes back",
+       [](Merge& m) {
+         m.own(10'000, 6, 1), m.chart.setSampleInterval(5000), m.chart.setSampleInterval(10'000);
+         m.own(10 * kMinute, 12, 2), m.agentMinutes(kMinute, 5 * kMinute);
+       },
+       {"2", "2"}, 0, false},
   };
   for (const Case& c : cases) {
     Merge m;
     c.run(m);
     const bool changed = m.timeline.merge(m.chart, m.copy);
     EXPECT_EQ(m.rates(m.chart.minuteSamples), c.minutes) << c.what;
-    EXPECT_EQ(changed, c.minutes.size() != 4 || c.minutes[1] != "1") << c.what;
+    EXPECT_EQ(changed, c.changed) << c.what;
     EXPECT_EQ(m.timeline.minutesBeforeStart(), c.beforeStart) << c.what;
     EXPECT_EQ(m.timeline.minuteStamps().size(), m.chart.minuteSamples.size()) << c.what;
     // Each of the agent's minutes names its contributor; nothing of the program's is lost or left behind.
@@ -229,19 +237,41 @@ TEST(HistoryMerge, KeepsTheNewestWithinTheCapacitiesAndTheLiveSamplesOnlyAtTheSa
 
 volatile std::sig_atomic_t stopServer = 0;
 
-TEST(AgentHistoryLive, TheProgramConnectingHasTheAgentsMinutesAndItsHoverNamesTheWriter) {
-  const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("tessivo-history-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
-  ProcSystem agentProc;
+// The agent's server in this process, over the machine's /proc, on a socket of its own.
+struct ServedAgent {
+  std::filesystem::path dir = std::filesystem::temp_directory_path() / ("tessivo-history-" + std::to_string(::getpid()));
+  ProcSystem proc;
   AgentOptions options;
-  options.socketPath = (dir / "agent.sock").string();
-  AgentServer server(agentProc, options, nullptr);
+  std::unique_ptr<AgentServer> server;
+  std::thread serving;
+  explicit ServedAgent(std::uint32_t burst = 256, std::uint32_t perSecond = 32) {
+    std::filesystem::create_directories(dir);
+    options.socketPath = (dir / "agent.sock").string();
+    options.historyBurst = burst, options.historyFramesPerSecond = perSecond;
+    server = std::make_unique<AgentServer>(proc, options, nullptr);
+  }
+  void start() {
+    stopServer = 0;
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGTERM), sigaddset(&blocked, SIGINT);
+    ::pthread_sigmask(SIG_BLOCK, &blocked, nullptr);
+    serving = std::thread([this] { server->run(stopServer); });
+  }
+  ~ServedAgent() {
+    stopServer = 1;
+    if (serving.joinable()) serving.join();
+    server.reset();
+    std::filesystem::remove_all(dir);
+  }
+};
 
-  // Four minutes under a test clock: a writer of 6 MiB a second in minutes 2 and 3, among
-  // twelve other processes.
+TEST(AgentHistoryLive, TheProgramConnectingHasTheAgentsMinutesAndItsHoverNamesTheWriter) {
+  ServedAgent agent;
+  // Four minutes under a test clock, ending before the program starts on the machine's own
+  // clock: a writer of 6 MiB a second in minutes 2 and 3, among twelve other processes.
   RefreshRig agentSide(333);
-  // Its minutes end before the program starts, on the machine's own clock.
-  const std::uint64_t now = agentProc.nowMs();
+  const std::uint64_t now = agent.proc.nowMs();
   if (now < 5 * 60'000) GTEST_SKIP() << "the machine started under five minutes ago";
   agentSide.sys.clockMs = now - 4 * 60'000 - 15'000;
   for (std::uint32_t pid = 1; pid <= 12; ++pid) agentSide.add(pid, u"idle" + std::u16string(1, u'a' + pid), pid);
@@ -252,17 +282,12 @@ TEST(AgentHistoryLive, TheProgramConnectingHasTheAgentsMinutesAndItsHoverNamesTh
     std::vector<ProcCounters> counters(agentSide.state.scratch.samples.size());
     for (std::size_t i = 0; i < counters.size(); ++i)
       counters[i].allIo = counters[i].diskOnly = agentSide.state.scratch.samples[i].counters;
-    server.history().record(agentSide.state.scratch.samples, counters, agentSide.sys.clockMs);
+    agent.server->history().record(agentSide.state.scratch.samples, counters, agentSide.sys.clockMs);
   }
-  stopServer = 0;
-  sigset_t blocked;
-  sigemptyset(&blocked);
-  sigaddset(&blocked, SIGTERM), sigaddset(&blocked, SIGINT);
-  ::pthread_sigmask(SIG_BLOCK, &blocked, nullptr);
-  std::thread serving([&] { server.run(stopServer); });
+  agent.start();
 
   // The program as its window runs it: history taken in between refreshes.
-  SwitchingSystem system(options.socketPath);
+  SwitchingSystem system(agent.options.socketPath);
   AppState state(system);
   HistoryTimeline timeline;
   state.afterRecord = [&](std::uint64_t nowMs) { timeline.recorded(state.chart, nowMs, system.fromAgent()); };
@@ -274,12 +299,9 @@ TEST(AgentHistoryLive, TheProgramConnectingHasTheAgentsMinutesAndItsHoverNamesTh
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     merged = system.takeHistory(copy) && timeline.merge(state.chart, copy);
   }
-  stopServer = 1;
-  serving.join();
-  std::filesystem::remove_all(dir);
   ASSERT_TRUE(merged) << "no history within 5 s";
 
-  const SpeedChart& kept = server.history().chart(ProcByteSource::AllIo);
+  const SpeedChart& kept = agent.server->history().chart(ProcByteSource::AllIo);
   EXPECT_EQ(items(state.chart, state.chart.minuteSamples), items(kept, kept.minuteSamples));
   EXPECT_EQ(timeline.minutesBeforeStart(), 4u);
   const ChartSample& third = state.chart.minuteSamples[2];
@@ -292,6 +314,31 @@ TEST(AgentHistoryLive, TheProgramConnectingHasTheAgentsMinutesAndItsHoverNamesTh
   const auto named = std::find(texts.begin(), texts.end(), "known-writer");
   ASSERT_NE(named, texts.end());
   EXPECT_EQ(std::count_if(texts.begin(), named, [](const std::string& t) { return t.rfind("idle", 0) == 0; }), 0);
+}
+
+TEST(AgentHistoryLive, AClientAskingOverAndOverGetsItsFramesAtTheRateAndTheOthersAreServed) {
+  ServedAgent agent(4, 20);
+  agent.start();
+  AgentSystem greedy(agent.options.socketPath), other(agent.options.socketPath);
+  ASSERT_TRUE(greedy.connect() && other.connect());
+  const auto begun = std::chrono::steady_clock::now();
+  std::thread asking([&] {
+    agent::HistoryChunk chunk;
+    for (int i = 0; i < 24; ++i)
+      EXPECT_EQ(greedy.fetchHistory(ProcByteSource::AllIo, HistorySeries::Live, 0, chunk),
+                AgentSystem::HistoryAnswer::Chunk);
+  });
+  agent::Snapshot snapshot;
+  std::uint64_t sequence = 0;
+  for (int i = 0; i < 5; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(100))) {
+    ASSERT_TRUE(other.fetch(snapshot)) << i;
+    EXPECT_GE(snapshot.sequence, sequence);
+    sequence = snapshot.sequence;
+  }
+  asking.join();
+  // Four at once, then twenty a second: the other twenty take a second at least.
+  EXPECT_GE(std::chrono::steady_clock::now() - begun, std::chrono::milliseconds(950));
+  EXPECT_TRUE(greedy.connected());
 }
 
 }  // namespace
