@@ -116,6 +116,28 @@ void BM_HistoryMemory(benchmark::State& state) {
 }
 BENCHMARK(BM_HistoryMemory)->Arg(72)->Arg(720)->Iterations(1)->Unit(benchmark::kMillisecond);
 
+// What a refresh of the history costs the agent per process, both byte sources, over the
+// same thousand processes the /proc benchmarks read (compare proc_snapshot_bench's figure).
+void BM_HistoryRecord(benchmark::State& state) {
+  constexpr std::size_t kMany = 1000;
+  std::vector<ProcessSample> samples(kMany);
+  std::vector<ProcCounters> counters(kMany);
+  for (std::size_t i = 0; i < kMany; ++i) {
+    samples[i].pid = static_cast<std::uint32_t>(100 + i);
+    samples[i].name = u"sleep";
+  }
+  AgentHistory history(333, 72);
+  std::uint64_t clock = 1'000'000;
+  for (auto _ : state) {
+    clock += 333;
+    for (std::size_t i = 0; i < kMany; i += 50) counters[i].allIo.writeBytes += 4096 * (i + 1);  // a few busy
+    history.record(samples, counters, clock);
+  }
+  state.counters["ns_per_process"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) * kMany, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_HistoryRecord);
+
 volatile std::sig_atomic_t stopServer = 0;
 
 // The whole history from a real agent loop over its socket into the program's worker,
