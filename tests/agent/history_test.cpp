@@ -92,8 +92,8 @@ std::vector<agent::HistoryChunk> fetchAll(AgentHistory& history, HistorySeries s
 TEST(AgentHistory, GoesOverInFramesThatAddUpToTheWholeInOrder) {
   RefreshRig rig(10'000);
   addProcesses(rig, false);
-  AgentHistory history(10'000, 1);  // six refreshes a minute, sixty minutes kept
-  for (int tick = 0; tick < 6 * 1300; ++tick) {
+  AgentHistory history(10'000, 24);  // six refreshes a minute, 1440 minutes kept: three frames
+  for (int tick = 0; tick < 6 * 1500; ++tick) {
     rig.tick();
     std::vector<ProcCounters> counters(rig.state.scratch.samples.size());
     for (std::size_t i = 0; i < counters.size(); ++i) counters[i].allIo = rig.state.scratch.samples[i].counters;
@@ -101,13 +101,14 @@ TEST(AgentHistory, GoesOverInFramesThatAddUpToTheWholeInOrder) {
   }
   const SpeedChart& chart = history.chart(ProcByteSource::AllIo);
   for (const auto& [series, queue, after, first] :
-       {std::tuple{HistorySeries::Minutes, &chart.minuteSamples, 0ull, 1241ull},  // the oldest that is left
+       {std::tuple{HistorySeries::Minutes, &chart.minuteSamples, 0ull, 61ull},  // the oldest that is left
         {HistorySeries::Minutes, &chart.minuteSamples, 1270ull, 1271ull},
-        {HistorySeries::Live, &chart.liveSamples, 0ull, 7800ull - 15}}) {
+        {HistorySeries::Live, &chart.liveSamples, 0ull, 9000ull - 15}}) {
     const std::vector<agent::HistoryChunk> chunks = fetchAll(history, series, after);
     const std::uint64_t oldest = history.newestSequence(ProcByteSource::AllIo, series) - queue->size() + 1;
     std::size_t at = static_cast<std::size_t>(first - oldest);
     EXPECT_EQ(chunks.front().firstSequence, first);
+    EXPECT_EQ(chunks.size(), first == 61 ? 4u : 2u);  // full frames, then an empty one says it is all
     for (const agent::HistoryChunk& chunk : chunks) {
       EXPECT_EQ(chunk.spanMs, series == HistorySeries::Live ? 10'000u : 60'000u);
       for (std::size_t i = 0; i < chunk.items.size(); ++i, ++at) {
