@@ -1,7 +1,7 @@
 // The chart history the agent keeps, at 72 and 720 hours of always-busy minutes (reached
 // with a test clock: the history is fed at a 10 s interval, six refreshes a minute):
-// - memory: the agent's history (both byte sources) beside the desktop program's own chart
-//   fed the same refreshes, one byte source;
+// - memory: the agent's history (both byte sources) beside the desktop program's own tracker
+//   and chart fed the same refreshes, one byte source;
 // - the transfer: the whole history over the agent's socket into the desktop program's
 //   worker, as it happens after a connect (frames, bytes on the wire, time until handed over);
 // - the merge into the program's chart on its GUI thread: the pause a refresh sees.
@@ -37,7 +37,7 @@ using Clock = std::chrono::steady_clock;
 constexpr std::uint32_t kIntervalMs = 10'000;
 constexpr std::size_t kProcesses = 60;
 
-// Sixty processes writing every refresh at speeds that drift, under names that change every
+// Sixty processes writing every refresh at speeds that drift (0.1 to 10 MB/s), under names that change every
 // minute among 300 of about twenty characters: every minute has ten contributors.
 struct BusyMachine {
   std::vector<std::u16string> names;
@@ -57,7 +57,7 @@ struct BusyMachine {
     ++tick;
     clockMs += kIntervalMs;
     for (std::size_t i = 0; i < kProcesses; ++i) {
-      const std::uint64_t amount = 1000 * ((tick * 7 + i * 13) % 97 + 1);
+      const std::uint64_t amount = 1'000'000 * ((tick * 7 + i * 13) % 97 + 1);  // 0.1 to 10 MB/s
       counters[i].allIo.writeBytes += amount;
       counters[i].allIo.readBytes += amount / 2;
       counters[i].diskOnly.writeBytes += amount / 3;
@@ -69,21 +69,20 @@ struct BusyMachine {
 
 std::uint64_t refreshesFor(std::int32_t hours) { return static_cast<std::uint64_t>(hours) * 60 * 6 + 30; }
 
-std::unique_ptr<AgentHistory> filledHistory(std::int32_t hours) {
-  auto history = std::make_unique<AgentHistory>(kIntervalMs, hours);
+void fill(AgentHistory& history, std::int32_t hours) {
   BusyMachine machine;
   for (std::uint64_t t = refreshesFor(hours); t > 0; --t) {
     machine.step();
-    history->record(machine.samples, machine.counters, machine.clockMs);
+    history.record(machine.samples, machine.counters, machine.clockMs);
   }
-  return history;
 }
 
 void BM_HistoryMemory(benchmark::State& state) {
   const auto hours = static_cast<std::int32_t>(state.range(0));
   for (auto _ : state) {
     const std::int64_t before = gLiveBytes.load();
-    std::unique_ptr<AgentHistory> history = filledHistory(hours);
+    auto history = std::make_unique<AgentHistory>(kIntervalMs, hours);
+    fill(*history, hours);
     const std::int64_t agentBytes = gLiveBytes.load() - before;
 
     // What the desktop program keeps for the same refreshes: its tracker and its chart.
@@ -104,13 +103,15 @@ void BM_HistoryMemory(benchmark::State& state) {
     }
     const std::int64_t desktopBytes = gLiveBytes.load() - start;
 
-    const SpeedChart& kept = history->chart(ProcByteSource::AllIo);
-    state.counters["minutes"] = static_cast<double>(kept.minuteSamples.size());
+    const std::size_t minutes = history->size(ProcByteSource::AllIo, agent::HistorySeries::Minutes);
+    ChartSample newest;
+    history->item(ProcByteSource::AllIo, agent::HistorySeries::Minutes, minutes - 1, newest);
+    state.counters["minutes"] = static_cast<double>(minutes);
     state.counters["agent_MiB"] = static_cast<double>(agentBytes) / (1 << 20);
     state.counters["desktop_MiB"] = static_cast<double>(desktopBytes) / (1 << 20);
-    state.counters["agent_per_source_vs_desktop"] = static_cast<double>(agentBytes) / 2 / static_cast<double>(desktopBytes);
-    if (kept.minuteSamples.size() != static_cast<std::size_t>(hours) * 60 ||
-        kept.minuteSamples.back().contributors.size() != 10 || chart->minuteSamples.size() != kept.minuteSamples.size())
+    state.counters["agent_both_sources_vs_desktop"] = static_cast<double>(agentBytes) / static_cast<double>(desktopBytes);
+    if (minutes != static_cast<std::size_t>(hours) * 60 || newest.contributors.size() != 10 ||
+        chart->minuteSamples.size() != minutes)
       state.SkipWithError("the history is not full and busy");
   }
 }
@@ -152,7 +153,7 @@ void BM_HistoryTransferAndMerge(benchmark::State& state) {
   options.intervalMs = kIntervalMs;
   options.retentionHours = hours;
   AgentServer server(proc, options, nullptr);
-  server.history() = std::move(*filledHistory(hours));
+  fill(server.history(), hours);
   sigset_t blocked;
   sigemptyset(&blocked);
   sigaddset(&blocked, SIGTERM), sigaddset(&blocked, SIGINT);

@@ -4,20 +4,13 @@
 
 namespace tessivo {
 
-namespace {
-
-void note(std::deque<std::uint64_t>& times, std::uint64_t& newest, std::uint64_t nowMs, std::size_t held) {
-  times.push_back(nowMs);
-  ++newest;
-  while (times.size() > held) times.pop_front();
-}
-
-}  // namespace
-
-AgentHistory::AgentHistory(std::uint32_t intervalMs, std::int32_t retentionHours) {
+AgentHistory::AgentHistory(std::uint32_t intervalMs, std::int32_t retentionHours)
+    : sources_{Source(minuteNames_), Source(minuteNames_)} {
+  const std::int32_t hours = std::clamp(retentionHours, 1, 720);
   for (Source& source : sources_) {
     source.chart.setSampleInterval(static_cast<std::int32_t>(std::min<std::uint32_t>(intervalMs, 1u << 30)));
-    source.chart.setRetentionHours(retentionHours);
+    source.chart.setRetentionHours(1);  // the closed minutes are kept in the store
+    source.minutes.setCapacity(static_cast<std::size_t>(hours) * 60);
   }
 }
 
@@ -37,55 +30,70 @@ void AgentHistory::record(std::vector<ProcessSample>& samples, std::span<const P
     }
     SpeedChart& chart = source.chart;
     chart.recordSample(totalRead, totalWrite, buildTopList(source.activities, source.top));
-    note(source.live.endMs, source.live.newest, nowMs, chart.liveSamples.size());
+    source.liveMs.push_back(nowMs);
+    ++source.liveNewest;
+    while (source.liveMs.size() > chart.liveSamples.size()) source.liveMs.pop_front();
     // The accumulator starts over exactly when a refresh closes a minute.
-    if (chart.minuteAccumulator.tickCount == 0) note(source.minutes.endMs, source.minutes.newest, nowMs, chart.minuteSamples.size());
+    if (chart.minuteAccumulator.tickCount == 0) {
+      source.minutes.push(chart.minuteSamples.back(), chart.names, nowMs);
+      ++source.minutesNewest;
+    }
   }
   for (std::size_t i = 0; i < count; ++i) samples[i].counters = counters[i].allIo;
 }
 
-std::uint64_t AgentHistory::endMs(ProcByteSource source, agent::HistorySeries series, std::size_t index) const {
+std::size_t AgentHistory::size(ProcByteSource source, agent::HistorySeries series) const {
   const Source& s = of(source);
-  return (series == agent::HistorySeries::Live ? s.live : s.minutes).endMs.at(index);
+  return series == agent::HistorySeries::Live ? s.chart.liveSamples.size() : s.minutes.size();
+}
+
+std::uint64_t AgentHistory::item(ProcByteSource source, agent::HistorySeries series, std::size_t index,
+                                 ChartSample& out) const {
+  const Source& s = of(source);
+  if (series == agent::HistorySeries::Minutes) return s.minutes.read(index, out);
+  out = s.chart.liveSamples[index];
+  return s.liveMs[index];
+}
+
+std::u16string_view AgentHistory::name(ProcByteSource source, agent::HistorySeries series, const Contributor& c) const {
+  return series == agent::HistorySeries::Live ? of(source).chart.contributorName(c) : minuteNames_.name(c.nameId);
 }
 
 std::uint64_t AgentHistory::newestSequence(ProcByteSource source, agent::HistorySeries series) const {
   const Source& s = of(source);
-  return (series == agent::HistorySeries::Live ? s.live : s.minutes).newest;
+  return series == agent::HistorySeries::Live ? s.liveNewest : s.minutesNewest;
 }
 
 void AgentHistory::encode(ProcByteSource which, agent::HistorySeries series, std::uint64_t after, std::string& out) {
-  Source& source = of(which);
+  const Source& source = of(which);
   const bool live = series == agent::HistorySeries::Live;
-  const SampleQueue& queue = live ? source.chart.liveSamples : source.chart.minuteSamples;
-  const Series& stamps = live ? source.live : source.minutes;
   const SpeedChart& chart = source.chart;
+  const std::size_t held = size(which, series);
+  const std::uint64_t newest = newestSequence(which, series);
 
   agent::HistoryChunk& chunk = chunk_;
   chunk.source = which;
   chunk.series = series;
   chunk.intervalMs = static_cast<std::uint32_t>(chart.sampleIntervalMs);
   chunk.spanMs = live ? chunk.intervalMs : chunk.intervalMs * static_cast<std::uint32_t>(chart.ticksPerMinute);
-  chunk.newestSequence = stamps.newest;
+  chunk.newestSequence = newest;
   chunk.names.clear();
   chunk.items.clear();
-  const std::uint64_t oldest = stamps.newest - queue.size() + 1;  // the number of queue[0]
+  const std::uint64_t oldest = newest - held + 1;  // the number of the item at index 0
   const std::uint64_t first = std::max(after + 1, oldest);
   chunk.firstSequence = first;
-  if (after < stamps.newest) {
+  if (after < newest) {
     const std::size_t from = static_cast<std::size_t>(first - oldest);
-    const std::size_t items = std::min(queue.size() - from, agent::kMaxHistoryItems);
-    nameSlot_.assign(chart.names.idCount(), 0);
+    const std::size_t items = std::min(held - from, agent::kMaxHistoryItems);
+    nameSlot_.assign(live ? chart.names.idCount() : minuteNames_.idCount(), 0);
     chunk.items.resize(items);
     for (std::size_t i = 0; i < items; ++i) {
-      const ChartSample& sample = queue[from + i];
-      agent::HistoryItem& item = chunk.items[i];
-      item.endMs = stamps.endMs[from + i];
-      item.sample = sample;
-      for (Contributor& c : item.sample.contributors) {
+      agent::HistoryItem& entry = chunk.items[i];
+      entry.endMs = item(which, series, from + i, entry.sample);
+      for (Contributor& c : entry.sample.contributors) {
         std::uint32_t& slot = nameSlot_[c.nameId];
         if (slot == 0) {
-          chunk.names.emplace_back(chart.names.name(c.nameId));
+          chunk.names.emplace_back(name(which, series, c));
           slot = static_cast<std::uint32_t>(chunk.names.size());
         }
         c.nameId = slot - 1;

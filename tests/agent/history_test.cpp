@@ -29,13 +29,28 @@ using testing::RefreshRig;
 using testing::Texts;
 
 // "read/write:name=read/write,..." of every item of a queue.
+std::string line(const ChartSample& s, const std::function<std::u16string_view(const Contributor&)>& nameOf);
+
 Texts items(const SpeedChart& chart, const SampleQueue& queue) {
   Texts out;
-  for (const ChartSample& s : queue) {
-    std::string line = std::to_string(s.readRate) + "/" + std::to_string(s.writeRate) + ":";
-    for (const Contributor& c : s.contributors)
-      line += toUtf8(chart.contributorName(c)) + "=" + std::to_string(c.readRate) + "/" + std::to_string(c.writeRate) + ",";
-    out.push_back(line);
+  for (const ChartSample& s : queue) out.push_back(line(s, [&](const Contributor& c) { return chart.contributorName(c); }));
+  return out;
+}
+
+std::string line(const ChartSample& s, const std::function<std::u16string_view(const Contributor&)>& nameOf) {
+  std::string out = std::to_string(s.readRate) + "/" + std::to_string(s.writeRate) + ":";
+  for (const Contributor& c : s.contributors)
+    out += toUtf8(nameOf(c)) + "=" + std::to_string(c.readRate) + "/" + std::to_string(c.writeRate) + ",";
+  return out;
+}
+
+// The same of what the agent holds of a series.
+Texts items(const AgentHistory& history, ProcByteSource source, HistorySeries series) {
+  Texts out;
+  ChartSample s;
+  for (std::size_t i = 0; i < history.size(source, series); ++i) {
+    history.item(source, series, i, s);
+    out.push_back(line(s, [&](const Contributor& c) { return history.name(source, series, c); }));
   }
   return out;
 }
@@ -64,12 +79,13 @@ TEST(AgentHistory, IsWhatTheProgramsOwnRefreshesKeepForEitherByteSource) {
     ASSERT_EQ(samples[0].counters, counters[0].allIo);  // handed back as they were
   }
   for (const auto& [source, rig] : {std::pair{ProcByteSource::AllIo, &all}, {ProcByteSource::DiskOnly, &disk}}) {
-    const SpeedChart &kept = history.chart(source), &own = rig->state.chart;
-    EXPECT_EQ(items(kept, kept.minuteSamples), items(own, own.minuteSamples));
-    EXPECT_EQ(items(kept, kept.liveSamples), items(own, own.liveSamples));
-    ASSERT_EQ(kept.minuteSamples.size(), 2u);
+    const SpeedChart& own = rig->state.chart;
+    EXPECT_EQ(items(history, source, HistorySeries::Minutes), items(own, own.minuteSamples));
+    EXPECT_EQ(items(history, source, HistorySeries::Live), items(own, own.liveSamples));
+    ASSERT_EQ(own.minuteSamples.size(), 2u);
     // A minute's clock is that of the refresh that closed it.
-    EXPECT_EQ(history.endMs(source, HistorySeries::Minutes, 1), 10'000 + 359 * 333ull);
+    ChartSample second;
+    EXPECT_EQ(history.item(source, HistorySeries::Minutes, 1, second), 10'000 + 359 * 333ull);
     EXPECT_EQ(history.newestSequence(source, HistorySeries::Live), 400u);
   }
   EXPECT_NE(items(all.state.chart, all.state.chart.minuteSamples), items(disk.state.chart, disk.state.chart.minuteSamples));
@@ -99,28 +115,26 @@ TEST(AgentHistory, GoesOverInFramesThatAddUpToTheWholeInOrder) {
     for (std::size_t i = 0; i < counters.size(); ++i) counters[i].allIo = rig.state.scratch.samples[i].counters;
     history.record(rig.state.scratch.samples, counters, rig.sys.clockMs);
   }
-  const SpeedChart& chart = history.chart(ProcByteSource::AllIo);
-  for (const auto& [series, queue, after, first] :
-       {std::tuple{HistorySeries::Minutes, &chart.minuteSamples, 0ull, 61ull},  // the oldest that is left
-        {HistorySeries::Minutes, &chart.minuteSamples, 1270ull, 1271ull},
-        {HistorySeries::Live, &chart.liveSamples, 0ull, 9000ull - 15}}) {
+  for (const auto& [series, after, first] :
+       {std::tuple{HistorySeries::Minutes, 0ull, 61ull},  // the oldest that is left
+        {HistorySeries::Minutes, 1270ull, 1271ull},
+        {HistorySeries::Live, 0ull, 9000ull - 15}}) {
     const std::vector<agent::HistoryChunk> chunks = fetchAll(history, series, after);
-    const std::uint64_t oldest = history.newestSequence(ProcByteSource::AllIo, series) - queue->size() + 1;
+    const std::size_t held = history.size(ProcByteSource::AllIo, series);
+    const std::uint64_t oldest = history.newestSequence(ProcByteSource::AllIo, series) - held + 1;
     std::size_t at = static_cast<std::size_t>(first - oldest);
     EXPECT_EQ(chunks.front().firstSequence, first);
     EXPECT_EQ(chunks.size(), first == 61 ? 4u : 2u);  // full frames, then an empty one says it is all
     for (const agent::HistoryChunk& chunk : chunks) {
       EXPECT_EQ(chunk.spanMs, series == HistorySeries::Live ? 10'000u : 60'000u);
       for (std::size_t i = 0; i < chunk.items.size(); ++i, ++at) {
-        const ChartSample &sent = chunk.items[i].sample, &kept = (*queue)[at];
-        ASSERT_EQ(sent.contributors.size(), kept.contributors.size());
-        EXPECT_EQ(std::tie(sent.readRate, sent.writeRate), std::tie(kept.readRate, kept.writeRate));
-        for (std::size_t c = 0; c < sent.contributors.size(); ++c)
-          EXPECT_EQ(chunk.names[sent.contributors[c].nameId], chart.contributorName(kept.contributors[c]));
-        EXPECT_EQ(chunk.items[i].endMs, history.endMs(ProcByteSource::AllIo, series, at));
+        ChartSample kept;
+        EXPECT_EQ(chunk.items[i].endMs, history.item(ProcByteSource::AllIo, series, at, kept));
+        EXPECT_EQ(line(chunk.items[i].sample, [&](const Contributor& c) { return std::u16string_view(chunk.names[c.nameId]); }),
+                  line(kept, [&](const Contributor& c) { return history.name(ProcByteSource::AllIo, series, c); }));
       }
     }
-    EXPECT_EQ(at, queue->size());  // every item, none twice
+    EXPECT_EQ(at, held);  // every item, none twice
   }
 }
 
@@ -285,6 +299,7 @@ TEST(AgentHistoryLive, TheProgramConnectingHasTheAgentsMinutesAndItsHoverNamesTh
       counters[i].allIo = counters[i].diskOnly = agentSide.state.scratch.samples[i].counters;
     agent.server->history().record(agentSide.state.scratch.samples, counters, agentSide.sys.clockMs);
   }
+  const Texts kept = items(agent.server->history(), ProcByteSource::AllIo, HistorySeries::Minutes);
   agent.start();
 
   // The program as its window runs it: history taken in between refreshes.
@@ -302,8 +317,7 @@ TEST(AgentHistoryLive, TheProgramConnectingHasTheAgentsMinutesAndItsHoverNamesTh
   }
   ASSERT_TRUE(merged) << "no history within 5 s";
 
-  const SpeedChart& kept = agent.server->history().chart(ProcByteSource::AllIo);
-  EXPECT_EQ(items(state.chart, state.chart.minuteSamples), items(kept, kept.minuteSamples));
+  EXPECT_EQ(items(state.chart, state.chart.minuteSamples), kept);
   EXPECT_EQ(timeline.minutesBeforeStart(), 4u);
   const ChartSample& third = state.chart.minuteSamples[2];
   EXPECT_NEAR(static_cast<double>(third.writeRate), 6.0 * 1024 * 1024, 0.02 * 6 * 1024 * 1024);
