@@ -20,8 +20,9 @@ free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",
 mport=$(free_port)
 "$agent" --socket "$work/agent.sock" --metrics "127.0.0.1:$mport" --kernel-threads sum >"$work/agent.log" 2>&1 &
 pids+=($!)
-for _ in $(seq 50); do curl -sf "http://127.0.0.1:$mport/metrics" >/dev/null && break; sleep 0.2; done
-grep -q '^tessivo_agent_processes ' <<<"$(curl -sf "http://127.0.0.1:$mport/metrics")" || fail "agent serves no metrics"
+# The exporter answers before the first snapshot is in (an empty one then): wait for one.
+for _ in $(seq 50); do curl -sf "http://127.0.0.1:$mport/metrics" | grep -q '^tessivo_agent_processes [1-9]' && break; sleep 0.2; done
+grep -q '^tessivo_agent_processes [1-9]' <<<"$(curl -sf "http://127.0.0.1:$mport/metrics")" || fail "agent serves no metrics"
 # Kernel threads (read from the real /proc's flags) are one application, not one per kworker name.
 scrape=$(curl -sf "http://127.0.0.1:$mport/metrics")
 grep -q '^tessivo_app_processes{name="(kernel)",path="(kernel)"} [1-9]' <<<"$scrape" || fail "no (kernel) application"
