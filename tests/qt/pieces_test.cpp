@@ -260,7 +260,8 @@ TEST(QtCanvasTest, ChartTextsFitTheirBoxesAndHeadingsHaveTheirWeight) {
   for (const testing::TextOp& t : texts) {
     const auto [ink, whole] = inkInAndWide(fonts, t);
     EXPECT_EQ(ink.bottom - ink.top, whole.bottom - whole.top) << t.utf8();  // one line
-    EXPECT_TRUE(ink.left >= t.rect.left - 1 && ink.right <= t.rect.right + 1) << t.utf8() << " " << ink.left << "-" << ink.right;
+    EXPECT_TRUE(ink.left >= t.rect.left - 1 && ink.right <= t.rect.right + 1)
+        << t.utf8() << " " << ink.left << "-" << ink.right;
   }
   for (const char16_t* text : {u"进程读取写入占比", u"KiB/s Peak"}) {
     const auto inkOf = [&](TextFormat f) {

@@ -23,7 +23,8 @@ inline Texts named(const std::vector<ProcessRow>& rows) {
 inline Texts contributors(const SpeedChart& chart, const ChartSample& item) {
   Texts out;
   for (const Contributor& c : item.contributors)
-    out.push_back(toUtf8(chart.contributorName(c)) + "=" + std::to_string(c.readRate) + "/" + std::to_string(c.writeRate));
+    out.push_back(toUtf8(chart.contributorName(c)) + "=" + std::to_string(c.readRate) + "/" +
+                  std::to_string(c.writeRate));
   return out;
 }
 
