@@ -92,16 +92,15 @@ struct Agent {
   }
 };
 
-// Bytes the agent sent before closing (or within ~3 s); "closed" says whether it closed.
-std::string drain(int fd, bool& closed, int timeoutMs = 3000) {
+// Bytes the agent sent before closing (or within ~3 s), and whether it closed.
+std::pair<std::string, bool> drain(int fd, int timeoutMs = 3000) {
   timeval timeout{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
   ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
   std::string got;
   char buffer[4096];
   ssize_t n = 0;
   while ((n = ::recv(fd, buffer, sizeof(buffer), 0)) > 0) got.append(buffer, static_cast<std::size_t>(n));
-  closed = n == 0 || (n < 0 && errno == ECONNRESET);
-  return got;
+  return {got, n == 0 || (n < 0 && errno == ECONNRESET)};
 }
 
 // A good client keeps getting fresh snapshots, its own process among them.
@@ -183,21 +182,14 @@ TEST(AgentLive, HostileClientsNeverStopTheOthersNorTheAgent) {
   ::fcntl(flooder, F_SETFL, O_NONBLOCK);
   ::send(flooder, requests.data(), requests.size(), MSG_NOSIGNAL);
   const auto flooded = std::chrono::steady_clock::now();
-  for (const int fd : {noisy, oversized}) {
-    bool closed = false;
-    drain(fd, closed);
-    EXPECT_TRUE(closed);
-  }
+  for (const int fd : {noisy, oversized}) EXPECT_TRUE(drain(fd).second);
   // 3 held, 13 more fill the 16 places; the 14th is turned away without a greeting.
   std::vector<int> extra;
   for (int i = 0; i < 14; ++i) extra.push_back(rawConnect(agent.socket));
-  bool closed = false;
-  EXPECT_EQ(drain(extra.back(), closed, 1000), "");
-  EXPECT_TRUE(closed);
+  EXPECT_EQ(drain(extra.back(), 1000), std::pair(std::string(), true));
   for (int i = 0; i < 4; ++i) ::close(extra[static_cast<std::size_t>(i)]);  // places for the good one
   expectServed(agent.socket, 20);
-  drain(partial, closed);  // dropped after the frame timeout
-  EXPECT_TRUE(closed);
+  EXPECT_TRUE(drain(partial).second);  // dropped after the frame timeout
   // One byte at a time, each just under the frame timeout (2 s) after the last: dropped one
   // frame timeout after the first byte, not after the last.
   const int trickler = rawConnect(agent.socket);
@@ -205,16 +197,17 @@ TEST(AgentLive, HostileClientsNeverStopTheOthersNorTheAgent) {
   ::send(trickler, "\x01", 1, MSG_NOSIGNAL);
   pause(1900);
   ::send(trickler, "\x00", 1, MSG_NOSIGNAL);
-  EXPECT_FALSE(drain(trickler, closed, 1500).empty());  // the greeting, and nothing after it
-  EXPECT_TRUE(closed);
+  const auto [greeting, dropped] = drain(trickler, 1500);  // the greeting, and nothing after it
+  EXPECT_TRUE(!greeting.empty() && dropped);
   EXPECT_LT(std::chrono::steady_clock::now() - firstByte, std::chrono::milliseconds(2900));
   ::close(trickler);
   // Not reading for longer than the stall timeout (5 s) ends the flooder's connection, with
   // what the socket buffers held (about 200 KB here), far from the 2,000 replies asked for.
   std::this_thread::sleep_until(flooded + std::chrono::milliseconds(6500));
   ::fcntl(flooder, F_SETFL, 0);
-  EXPECT_LT(drain(flooder, closed, 2000).size(), 4u << 20);
-  EXPECT_TRUE(closed);
+  const auto [buffered, ended] = drain(flooder, 2000);
+  EXPECT_LT(buffered.size(), 4u << 20);
+  EXPECT_TRUE(ended);
   EXPECT_TRUE(agent.alive());
   for (const int fd : {noisy, oversized, partial, silent, flooder}) ::close(fd);
   for (std::size_t i = 4; i < extra.size(); ++i) ::close(extra[i]);
@@ -277,8 +270,7 @@ struct ThrowawayUser {
 int connectAs(const ThrowawayUser& user, const std::string& socket) {
   return user.run([&] {
     const int fd = rawConnect(socket);
-    bool closed = false;
-    return fd < 0 ? 100 - fd : drain(fd, closed).empty() ? 1 : 0;
+    return fd < 0 ? 100 - fd : drain(fd).first.empty() ? 1 : 0;
   });
 }
 
@@ -289,8 +281,7 @@ std::optional<agent::Status> statusOf(const std::string& socket) {
   std::string frames;
   agent::encodeRequest({agent::MessageType::Status, 0}, frames);
   (void)::send(fd, frames.data(), frames.size(), MSG_NOSIGNAL);
-  bool closed = false;
-  frames = drain(fd, closed, 1000);
+  frames = drain(fd, 1000).first;
   ::close(fd);
   std::string_view payload;
   std::size_t bytes = 0;
