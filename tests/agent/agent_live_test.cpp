@@ -14,7 +14,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -93,16 +92,15 @@ struct Agent {
   }
 };
 
-// Bytes the agent sent before closing (or within ~3 s); "closed" says whether it closed.
-std::string drain(int fd, bool& closed, int timeoutMs = 3000) {
+// Bytes the agent sent before closing (or within ~3 s), and whether it closed.
+std::pair<std::string, bool> drain(int fd, int timeoutMs = 3000) {
   timeval timeout{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
   ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
   std::string got;
   char buffer[4096];
   ssize_t n = 0;
   while ((n = ::recv(fd, buffer, sizeof(buffer), 0)) > 0) got.append(buffer, static_cast<std::size_t>(n));
-  closed = n == 0 || (n < 0 && errno == ECONNRESET);
-  return got;
+  return {got, n == 0 || (n < 0 && errno == ECONNRESET)};
 }
 
 // A good client keeps getting fresh snapshots, its own process among them.
@@ -184,21 +182,14 @@ TEST(AgentLive, HostileClientsNeverStopTheOthersNorTheAgent) {
   ::fcntl(flooder, F_SETFL, O_NONBLOCK);
   ::send(flooder, requests.data(), requests.size(), MSG_NOSIGNAL);
   const auto flooded = std::chrono::steady_clock::now();
-  for (const int fd : {noisy, oversized}) {
-    bool closed = false;
-    drain(fd, closed);
-    EXPECT_TRUE(closed);
-  }
+  for (const int fd : {noisy, oversized}) EXPECT_TRUE(drain(fd).second);
   // 3 held, 13 more fill the 16 places; the 14th is turned away without a greeting.
   std::vector<int> extra;
   for (int i = 0; i < 14; ++i) extra.push_back(rawConnect(agent.socket));
-  bool closed = false;
-  EXPECT_EQ(drain(extra.back(), closed, 1000), "");
-  EXPECT_TRUE(closed);
+  EXPECT_EQ(drain(extra.back(), 1000), std::pair(std::string(), true));
   for (int i = 0; i < 4; ++i) ::close(extra[static_cast<std::size_t>(i)]);  // places for the good one
   expectServed(agent.socket, 20);
-  drain(partial, closed);  // dropped after the frame timeout
-  EXPECT_TRUE(closed);
+  EXPECT_TRUE(drain(partial).second);  // dropped after the frame timeout
   // One byte at a time, each just under the frame timeout (2 s) after the last: dropped one
   // frame timeout after the first byte, not after the last.
   const int trickler = rawConnect(agent.socket);
@@ -206,16 +197,17 @@ TEST(AgentLive, HostileClientsNeverStopTheOthersNorTheAgent) {
   ::send(trickler, "\x01", 1, MSG_NOSIGNAL);
   pause(1900);
   ::send(trickler, "\x00", 1, MSG_NOSIGNAL);
-  EXPECT_FALSE(drain(trickler, closed, 1500).empty());  // the greeting, and nothing after it
-  EXPECT_TRUE(closed);
+  const auto [greeting, dropped] = drain(trickler, 1500);  // the greeting, and nothing after it
+  EXPECT_TRUE(!greeting.empty() && dropped);
   EXPECT_LT(std::chrono::steady_clock::now() - firstByte, std::chrono::milliseconds(2900));
   ::close(trickler);
   // Not reading for longer than the stall timeout (5 s) ends the flooder's connection, with
   // what the socket buffers held (about 200 KB here), far from the 2,000 replies asked for.
   std::this_thread::sleep_until(flooded + std::chrono::milliseconds(6500));
   ::fcntl(flooder, F_SETFL, 0);
-  EXPECT_LT(drain(flooder, closed, 2000).size(), 4u << 20);
-  EXPECT_TRUE(closed);
+  const auto [buffered, ended] = drain(flooder, 2000);
+  EXPECT_LT(buffered.size(), 4u << 20);
+  EXPECT_TRUE(ended);
   EXPECT_TRUE(agent.alive());
   for (const int fd : {noisy, oversized, partial, silent, flooder}) ::close(fd);
   for (std::size_t i = 4; i < extra.size(); ++i) ::close(extra[i]);
@@ -249,11 +241,25 @@ struct ThrowawayUser {
     if (const passwd* pw = ::getpwnam(name.c_str())) std::tie(uid, gid) = std::tuple(pw->pw_uid, pw->pw_gid);
   }
   ~ThrowawayUser() { std::system(remove.c_str()); }
-  // In a child: become this user (its groups too), with no capability left.
-  void become(const std::vector<gid_t>& groups) const {
+  // A child as this user (in `groups` too, with no capability left) that exits with body's
+  // value; run() waits for it and answers its exit status.
+  template <typename F>
+  pid_t spawn(F body, const std::vector<gid_t>& groups = {}) const {
+    const pid_t child = ::fork();
+    if (child != 0) return child;
     if (::setgroups(groups.size(), groups.data()) != 0 || ::setresgid(gid, gid, gid) != 0 ||
         ::setresuid(uid, uid, uid) != 0)
       ::_exit(99);
+    ::_exit(body());
+  }
+  template <typename F>
+  int run(F body, const std::vector<gid_t>& groups = {}) const {
+    return exitStatus(spawn(body, groups));
+  }
+  static int exitStatus(pid_t child) {
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
   std::string remove;
   uid_t uid = 0;
@@ -262,17 +268,10 @@ struct ThrowawayUser {
 
 // In a child as `user`: connect and report 0 (greeted), 1 (closed unheard) or 100 + errno.
 int connectAs(const ThrowawayUser& user, const std::string& socket) {
-  const pid_t child = ::fork();
-  if (child == 0) {
-    user.become({});
+  return user.run([&] {
     const int fd = rawConnect(socket);
-    if (fd < 0) ::_exit(100 - fd);
-    bool closed = false;
-    ::_exit(drain(fd, closed).empty() ? 1 : 0);
-  }
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  return WEXITSTATUS(status);
+    return fd < 0 ? 100 - fd : drain(fd).first.empty() ? 1 : 0;
+  });
 }
 
 // The agent's Status reply over a fresh connection; nullopt when it answers something else.
@@ -282,8 +281,7 @@ std::optional<agent::Status> statusOf(const std::string& socket) {
   std::string frames;
   agent::encodeRequest({agent::MessageType::Status, 0}, frames);
   (void)::send(fd, frames.data(), frames.size(), MSG_NOSIGNAL);
-  bool closed = false;
-  frames = drain(fd, closed, 1000);
+  frames = drain(fd, 1000).first;
   ::close(fd);
   std::string_view payload;
   std::size_t bytes = 0;
@@ -334,9 +332,7 @@ TEST(AgentLive, OneUsersBurstLeavesAMemberOfManyGroupsServed) {
   EXPECT_EQ(st.st_gid, burster.gid);
   int stop[2], burst[2];
   ASSERT_EQ(::pipe2(stop, O_CLOEXEC) | ::pipe2(burst, O_CLOEXEC), 0);
-  const pid_t flood = ::fork();
-  if (flood == 0) {  // 400 connections held until told; exits with how many were greeted
-    burster.become({});
+  const pid_t flood = burster.spawn([&] {  // 400 connections held until told; exits with how many were greeted
     ::close(stop[1]);
     std::vector<int> held;
     for (int i = 0; i < 400; ++i) held.push_back(rawConnect(agent.socket));
@@ -347,25 +343,19 @@ TEST(AgentLive, OneUsersBurstLeavesAMemberOfManyGroupsServed) {
       pollfd ready{fd, POLLIN, 0};
       greeted += fd >= 0 && ::poll(&ready, 1, 2000) == 1 && ::recv(fd, &c, 1, MSG_DONTWAIT) == 1;
     }
-    ::_exit(greeted);
-  }
+    return greeted;
+  });
   ::close(stop[0]);
   ::close(burst[1]);
   char c = 0;
   ASSERT_EQ(::read(burst[0], &c, 1), 1);
-  const pid_t served = ::fork();
-  if (served == 0) {
-    member.become({100, 101, 102, 103, burster.gid, 60001, 60002, 60003, 60004});
+  EXPECT_EQ(member.run([&] {
     pause(150);  // until the agent's samples list this new process
     expectServed(agent.socket, 5);
-    ::_exit(::testing::Test::HasFailure() ? 1 : 0);
-  }
-  int status = 0;
-  ::waitpid(served, &status, 0);
-  EXPECT_EQ(status, 0);
+    return ::testing::Test::HasFailure() ? 1 : 0;
+  }, {100, 101, 102, 103, burster.gid, 60001, 60002, 60003, 60004}), 0);
   ::close(stop[1]);
-  ::waitpid(flood, &status, 0);
-  EXPECT_EQ(WEXITSTATUS(status), 4);  // the per-user limit
+  EXPECT_EQ(ThrowawayUser::exitStatus(flood), 4);  // the per-user limit
   ::close(burst[0]);
   // 396 refusals within the log's window: one line.
   const std::string log = agent.log();
@@ -384,16 +374,11 @@ TEST(AgentLive, OutsidersAreRefusedByTheModeAndByTheAgent) {
   EXPECT_EQ(st.st_mode & 0777, 0660u);
   // The desktop's client tells a refusal apart from an agent that is not there.
   const auto stateAs = [&](const ThrowawayUser& user, const std::string& socket) {
-    const pid_t child = ::fork();
-    if (child == 0) {
-      user.become({});
+    return static_cast<AgentState>(user.run([&] {
       AgentSystem client(socket);
       client.connect();
-      ::_exit(static_cast<int>(client.state()));
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return static_cast<AgentState>(WEXITSTATUS(status));
+      return static_cast<int>(client.state());
+    }));
   };
   EXPECT_EQ(connectAs(outsider, agent.socket), 100 + EACCES);
   EXPECT_EQ(stateAs(outsider, agent.socket), AgentState::NotPermitted);
@@ -421,23 +406,22 @@ struct ProbeReply {
 
 pid_t startProbe(const ThrowawayUser& user, gid_t group, const std::string& socket, pid_t watched, int ticks[2],
                  int replies[2]) {
-  const pid_t child = ::fork();
-  if (child != 0) return child;
-  user.become({group});
-  ::close(ticks[1]);
-  ::close(replies[0]);
-  SwitchingSystem source(socket, 2000);  // a loaded test machine may be slow to answer
-  std::vector<ProcessSample> out;
-  char c = 0;
-  while (::read(ticks[0], &c, 1) == 1) {
-    source.readSnapshot(out);
-    ProbeReply reply{source.fromAgent(), source.agentState(), ~0ull};
-    for (const ProcessSample& s : out)
-      if (s.pid == static_cast<std::uint32_t>(watched))
-        std::tie(reply.written, reply.generation) = std::tuple(s.counters.writeBytes, s.imageGeneration);
-    if (::write(replies[1], &reply, sizeof(reply)) != sizeof(reply)) break;
-  }
-  ::_exit(0);
+  return user.spawn([&] {
+    ::close(ticks[1]);
+    ::close(replies[0]);
+    SwitchingSystem source(socket, 2000);  // a loaded test machine may be slow to answer
+    std::vector<ProcessSample> out;
+    char c = 0;
+    while (::read(ticks[0], &c, 1) == 1) {
+      source.readSnapshot(out);
+      ProbeReply reply{source.fromAgent(), source.agentState(), ~0ull};
+      for (const ProcessSample& s : out)
+        if (s.pid == static_cast<std::uint32_t>(watched))
+          std::tie(reply.written, reply.generation) = std::tuple(s.counters.writeBytes, s.imageGeneration);
+      if (::write(replies[1], &reply, sizeof(reply)) != sizeof(reply)) break;
+    }
+    return 0;
+  }, {group});
 }
 
 TEST(AgentLive, DesktopSourceAsAnotherUserSeesRealCountsAcrossAnAgentRestart) {
@@ -449,17 +433,16 @@ TEST(AgentLive, DesktopSourceAsAnotherUserSeesRealCountsAcrossAnAgentRestart) {
   int toWriter[2], fromWriter[2], ticks[2], replies[2];
   ASSERT_EQ(::pipe2(toWriter, O_CLOEXEC) | ::pipe2(fromWriter, O_CLOEXEC), 0);
   const std::string file = agent.dir + "/written";
-  const pid_t writer = ::fork();
-  if (writer == 0) {
+  const testing::Child writing([&] {
     const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     char c = 0;
     while (::read(toWriter[0], &c, 1) == 1) {
       if (c == 'n') ::prctl(PR_SET_NAME, "renamed");
-      if (c == 'w' && !testing::writeBytes(fd, 1 << 20)) ::_exit(1);
-      if (::write(fromWriter[1], "d", 1) != 1) ::_exit(1);
+      if ((c == 'w' && !testing::writeBytes(fd, 1 << 20)) || ::write(fromWriter[1], "d", 1) != 1) return 1;
     }
-    ::_exit(0);
-  }
+    return 0;
+  });
+  const pid_t writer = writing.pid;
   ASSERT_EQ(::pipe2(ticks, O_CLOEXEC) | ::pipe2(replies, O_CLOEXEC), 0);
   const pid_t probe = startProbe(member, member.gid, agent.socket, writer, ticks, replies);
   for (const int fd : {toWriter[0], fromWriter[1], ticks[0], replies[1]}) ::close(fd);  // a dead child reads as EOF
@@ -487,15 +470,11 @@ TEST(AgentLive, DesktopSourceAsAnotherUserSeesRealCountsAcrossAnAgentRestart) {
   ASSERT_GE(real, kMiB);
   ProbeReply reply = settle(real);
   EXPECT_TRUE(reply.fromAgent);
-  EXPECT_EQ(reply.written, real);  // the kernel's own figure, through the agent
-
-  EXPECT_EQ(reply.state, AgentState::Serving);
+  EXPECT_EQ(std::tuple(reply.written, reply.state), std::tuple(real, AgentState::Serving));  // the kernel's own figure
 
   ASSERT_EQ(agent.stop(), 0);
-  reply = tick();
-  EXPECT_FALSE(reply.fromAgent);
-  EXPECT_EQ(reply.state, AgentState::NotRunning);
-  EXPECT_EQ(reply.written, real);  // held, neither zero nor a burst
+  reply = tick();  // held, neither zero nor a burst
+  EXPECT_EQ(std::tuple(reply.fromAgent, reply.state, reply.written), std::tuple(false, AgentState::NotRunning, real));
   write1MiB();
   EXPECT_EQ(tick().written, real);  // unreadable without the agent: still held
   write1MiB("n");  // a rename seen by /proc is an exec there
@@ -514,15 +493,8 @@ TEST(AgentLive, DesktopSourceAsAnotherUserSeesRealCountsAcrossAnAgentRestart) {
   write1MiB();
   const std::uint64_t total = wcharOf(writer);
   EXPECT_EQ(settle(total).written, total);
-  std::printf("outage: wrote %llu bytes in all, shown %llu\n", static_cast<unsigned long long>(total),
-              static_cast<unsigned long long>(settle(total).written));
-
   ::close(ticks[1]);
-  int status = 0;
-  ::waitpid(probe, &status, 0);
-  EXPECT_EQ(status, 0);
-  ::kill(writer, SIGKILL);
-  ::waitpid(writer, nullptr, 0);
+  EXPECT_EQ(ThrowawayUser::exitStatus(probe), 0);
 }
 
 }  // namespace

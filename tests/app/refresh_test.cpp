@@ -28,11 +28,9 @@ TEST_F(Refresh, RecordsTotalsAndTheBusiestNames) {
   EXPECT_EQ(std::tuple(state.chart.liveSamples[0].contributors.size(), s.readRate, s.writeRate,
                        state.rows.size()),
             std::tuple(0, 780 + 500 + 50 + 90 + 100, 78 + 700 + 100, 19));  // the idle process has a row too
-  Texts top;
-  for (const Contributor& c : s.contributors)
-    top.push_back(toUtf8(state.chart.contributorName(c)) + "=" + std::to_string(c.readRate + c.writeRate));
-  EXPECT_EQ(top, (Texts{"dup.exe=1200", "p12=132", "p11=121", "p10=110", "tie.z=100", "tie.a=100", "p9=99",
-                        "（未知）=90", "p8=88", "p7=77"}));
+  EXPECT_EQ(testing::contributors(state.chart, s),
+            (Texts{"dup.exe=500/700", "p12=120/12", "p11=110/11", "p10=100/10", "tie.z=100/0", "tie.a=0/100", "p9=90/9",
+                   "（未知）=90/0", "p8=80/8", "p7=70/7"}));
 }
 
 TEST_F(Refresh, PublishesToTheListAndAnEmptySnapshotEmptiesRowsAndPathsButNotTheTracker) {

@@ -16,7 +16,6 @@ namespace tessivo {
 namespace {
 
 using namespace testing;
-using Texts = std::vector<std::string>;
 constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
 constexpr std::int32_t kWidth = 1280;                   // a chart window: plot from x 64 to 1264, 1200 wide
 constexpr float kL = 64, kT = 26, kR = 784, kB = 370;  // the plot of an 800 x 400 frame
@@ -301,13 +300,8 @@ TEST(SharePanel, EveryRefreshSumsItsNamesFromZero) {
   rig.tick(4);
   const SpeedChart& chart = rig.state.chart;
   ASSERT_EQ(chart.liveSamples.size(), 4u);
-  for (std::size_t i = 1; i < chart.liveSamples.size(); ++i) {
-    Texts sums;
-    for (const Contributor& c : chart.liveSamples[i].contributors)
-      sums.push_back(toUtf8(chart.contributorName(c)) + "=" + std::to_string(c.readRate) + "/" +
-                     std::to_string(c.writeRate));
-    EXPECT_EQ(sums, (Texts{"dd=0/2000", "cc=1500/250"})) << i;
-  }
+  for (std::size_t i = 1; i < chart.liveSamples.size(); ++i)
+    EXPECT_EQ(contributors(chart, chart.liveSamples[i]), (Texts{"dd=0/2000", "cc=1500/250"})) << i;
 }
 
 }  // namespace

@@ -10,8 +10,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <array>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -152,12 +152,6 @@ TEST_F(ProcTree, ExitedReusedAndRenamedProcesses) {
 // and gone before its stat is read again, and a parent gone with its child (`sh -c cmd`
 // ending within one refresh).
 TEST_F(ProcTree, OrphansAndWholeFamiliesAreTakenOffTheParentThatReapsThem) {
-  const auto io = [&](std::uint32_t pid, std::uint64_t each) {
-    std::string text;
-    for (const char* key : {"rchar", "wchar", "syscr", "syscw", "read_bytes", "write_bytes"})
-      text += std::string(key) + ": " + std::to_string(each) + "\n";
-    writeFile(root / std::to_string(pid) / "io", text);
-  };
   for (auto [pid, comm, ppid, each] : {std::tuple{3u, "subreaper", 1u, 1000u}, {5, "parent", 1, 10},
                                        {10, "orphan", 5, 200}, {20, "sh", 3, 30}, {21, "cmd", 20, 4}}) {
     process(pid, comm, pid, 0, 4096, ppid);

@@ -160,6 +160,19 @@ QImage render(const ChartFonts& fonts, QColor fill, Draw draw) {
   return image;
 }
 
+// The ink of one text drawn alone in `box` over the chart's background, and in a box as high
+// and 500 px wide, where it runs on one line.
+Ink textInk(const ChartFonts& fonts, const testing::TextOp& t, RectF box) {
+  const Rgba bg = kChartBackground;
+  return inkIn(render(fonts, QColor(bg.r, bg.g, bg.b),
+                      [&](Canvas& c) { c.text(t.text, t.format, t.align, t.paragraph, box, t.brush); }),
+               {0, 0, kWidth, kHeight}, brushColour(t.brush));
+}
+std::pair<Ink, Ink> inkInAndWide(const ChartFonts& fonts, const testing::TextOp& t) {
+  const RectF r = t.rect;
+  return {textInk(fonts, t, r), textInk(fonts, t, {r.left, r.top, r.left + 500, r.bottom})};
+}
+
 // A real chart frame: background everywhere, each text at the side of its box that its
 // alignment names, the read line along its points. Then the widest axis labels in the axis's
 // 60 px box, and other texts wider than theirs, each away from the image's edges so that ink
@@ -200,12 +213,7 @@ TEST(QtCanvasTest, FrameAndTextsWiderThanTheirBoxLandWhereTheChartPutsThem) {
         {u"1023.9 MiB/s", F::Mono, A::Leading, P::Near, {300, 100, 350, 118}},
         {u"合计  59m59s", F::TableHead, A::Leading, P::Far, {300, 100, 340, 118}},
         {u"滚轮：缩放   拖动：平移   双击：重置", F::Label, A::Center, P::Near, {300, 100, 420, 120}}}) {
-    const auto draw = [&](RectF box) {
-      return inkIn(render(fonts, QColor(bg.r, bg.g, bg.b),
-                          [&](Canvas& c) { c.text(text, format, align, paragraph, box, Brush::Text); }),
-                   {0, 0, kWidth, kHeight}, brushColour(Brush::Text));
-    };
-    const Ink ink = draw(r), whole = draw({r.left, r.top, r.left + 500, r.bottom});
+    const auto [ink, whole] = inkInAndWide(fonts, {text, format, align, paragraph, r, Brush::Text});
     const std::string what = QString::fromUtf16(text).toStdString();
     ASSERT_GT(whole.count, 0) << what;
     EXPECT_GT(ink.bottom - ink.top, whole.bottom - whole.top + 6) << what;  // more than one line
@@ -249,21 +257,16 @@ TEST(QtCanvasTest, ChartTextsFitTheirBoxesAndHeadingsHaveTheirWeight) {
     panel += t.utf8() == "1013.8 KiB/s" || t.utf8() == "1023.9 KiB/s";
   }
   ASSERT_EQ(panel, 4u);  // the total line's and the first row's
-  const Rgba bg = kChartBackground;
-  const auto draw = [&](const testing::TextOp& t, RectF box) {
-    return inkIn(render(fonts, QColor(bg.r, bg.g, bg.b),
-                        [&](Canvas& c) { c.text(t.text, t.format, t.align, t.paragraph, box, t.brush); }),
-                 {0, 0, kWidth, kHeight}, brushColour(t.brush));
-  };
   for (const testing::TextOp& t : texts) {
-    const RectF r = t.rect;
-    const Ink ink = draw(t, r), whole = draw(t, {r.left, r.top, r.left + 500, r.bottom});
+    const auto [ink, whole] = inkInAndWide(fonts, t);
     EXPECT_EQ(ink.bottom - ink.top, whole.bottom - whole.top) << t.utf8();  // one line
-    EXPECT_TRUE(ink.left >= r.left - 1 && ink.right <= r.right + 1) << t.utf8() << " " << ink.left << "-" << ink.right;
+    EXPECT_TRUE(ink.left >= t.rect.left - 1 && ink.right <= t.rect.right + 1)
+        << t.utf8() << " " << ink.left << "-" << ink.right;
   }
   for (const char16_t* text : {u"进程读取写入占比", u"KiB/s Peak"}) {
     const auto inkOf = [&](TextFormat f) {
-      return draw({text, f, TextAlign::Leading, ParagraphAlign::Near, {300, 100, 500, 118}, Brush::Text}, {300, 100, 500, 118}).count;
+      const RectF box{300, 100, 500, 118};
+      return textInk(fonts, {text, f, TextAlign::Leading, ParagraphAlign::Near, box, Brush::Text}, box).count;
     };
     EXPECT_GT(inkOf(TextFormat::TableHead), 1.2 * inkOf(TextFormat::Label)) << QString::fromUtf16(text).toStdString();
   }

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace tessivo::testing {
 
@@ -40,10 +41,14 @@ struct ProcTree : ::testing::Test {
                                              : field == 26 || field == 27 ? code : 0));
     writeFile(dir / "stat", stat + "\n");
     writeFile(dir / "comm", std::string(comm) + "\n");
-    std::string io;
+    io(pid, ioBase + 1, 1);
+  }
+  // Its io file: counters rchar .. write_bytes from `first` on, `step` apart.
+  void io(std::uint32_t pid, std::uint64_t first, std::uint64_t step = 0) {
+    std::string text;
     for (const char* key : {"rchar", "wchar", "syscr", "syscw", "read_bytes", "write_bytes"})
-      io += std::string(key) + ": " + std::to_string(++ioBase) + "\n";
-    writeFile(dir / "io", io);
+      text += std::string(key) + ": " + std::to_string(std::exchange(first, first + step)) + "\n";
+    writeFile(root / std::to_string(pid) / "io", text);
   }
   // The kernel's descriptors of a process fail once it is gone; files in a tree keep their
   // contents, so a gone process's files are emptied before the directory goes.

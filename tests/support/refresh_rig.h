@@ -19,6 +19,14 @@ inline Texts named(const std::vector<ProcessRow>& rows) {
   for (const ProcessRow& r : rows) out.push_back(toUtf8(r.name) + "/" + std::to_string(r.readRate));
   return out;
 }
+// "name=read rate/write rate" of each of an item's contributors.
+inline Texts contributors(const SpeedChart& chart, const ChartSample& item) {
+  Texts out;
+  for (const Contributor& c : item.contributors)
+    out.push_back(toUtf8(chart.contributorName(c)) + "=" + std::to_string(c.readRate) + "/" +
+                  std::to_string(c.writeRate));
+  return out;
+}
 
 struct RecordingList : ListSurface {
   std::vector<std::string> calls;
