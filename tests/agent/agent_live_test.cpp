@@ -137,12 +137,14 @@ TEST(AgentLive, DesktopSourceDropsAnAgentOfAnotherVersionAndOneThatNeverAnswers)
       std::string hello;
       agent::encodeHello({version, 333, 1}, hello);
       (void)::send(fd, hello.data(), hello.size(), MSG_NOSIGNAL);
-      // As an agent older than the status request: BadRequest, then reads and never answers.
-      char request[5];
+      // As an agent older than the status request and the history: BadRequest to both, then
+      // reads and never answers.
+      char request[5 + 15];
       std::string refusal;
       agent::encodeError(agent::ErrorCode::BadRequest, refusal);
-      if (version == agent::kVersion && ::recv(fd, request, sizeof(request), MSG_WAITALL) == sizeof(request))
-        (void)::send(fd, refusal.data(), refusal.size(), MSG_NOSIGNAL);
+      for (const std::size_t size : {5, 15})
+        if (version == agent::kVersion && ::recv(fd, request, size, MSG_WAITALL) == static_cast<ssize_t>(size))
+          (void)::send(fd, refusal.data(), refusal.size(), MSG_NOSIGNAL);
       char byte;
       while (version == agent::kVersion && ::recv(fd, &byte, 1, 0) > 0) {}
       ::close(fd);
@@ -152,6 +154,10 @@ TEST(AgentLive, DesktopSourceDropsAnAgentOfAnotherVersionAndOneThatNeverAnswers)
   EXPECT_FALSE(source.connect());
   ASSERT_TRUE(source.connect());
   EXPECT_EQ(source.state(), AgentState::Serving);
+  agent::HistoryChunk chunk;  // no history from it, and the connection stays
+  EXPECT_EQ(source.fetchHistory(ProcByteSource::AllIo, agent::HistorySeries::Minutes, 0, chunk),
+            AgentSystem::HistoryAnswer::Unsupported);
+  EXPECT_TRUE(source.connected());
   ::alarm(30);
   std::vector<ProcessSample> out{ProcessSample{}};
   source.readSnapshot(out);
@@ -165,7 +171,7 @@ TEST(AgentLive, DesktopSourceDropsAnAgentOfAnotherVersionAndOneThatNeverAnswers)
 }
 
 TEST(AgentLive, HostileClientsNeverStopTheOthersNorTheAgent) {
-  Agent agent(getegid(), {"--max-clients", "16", "--max-clients-per-user", "64"});
+  Agent agent(getegid(), {"--max-clients", "16", "--max-clients-per-user", "64", "--retention", "2"});
   ASSERT_TRUE(agent.alive());
   std::mt19937 random(18);
   std::string noise(4096, '\0');
@@ -212,6 +218,7 @@ TEST(AgentLive, HostileClientsNeverStopTheOthersNorTheAgent) {
   for (const int fd : {noisy, oversized, partial, silent, flooder}) ::close(fd);
   for (std::size_t i = 4; i < extra.size(); ++i) ::close(extra[i]);
   EXPECT_NE(agent.log().find("clients already"), std::string::npos);
+  EXPECT_NE(agent.log().find(", 2 h of history"), std::string::npos);  // as it was told
   expectServed(agent.socket, 5);
 
   // A process that execs is answered with its new image path.

@@ -163,12 +163,17 @@ TEST(AgentProtocol, HistoryRefusesWhatNoAgentHistoryCouldBe) {
     bad[at] = 2;
     EXPECT_TRUE(refused(bad)) << at;
   }
-  for (const std::uint8_t byte : {std::uint8_t{2}, std::uint8_t{0xff}}) {
-    std::string request;
-    encodeRequest({MessageType::History, 0, ProcByteSource::AllIo, HistorySeries::Minutes, 1}, request);
-    request[kFrameHeader + 2] = static_cast<char>(byte);
-    EXPECT_FALSE(decodeRequest(payloadOf(request))) << int(byte);
-  }
+  for (const std::size_t at : {1u, 2u})  // the byte source, the series
+    for (const std::uint8_t byte : {std::uint8_t{2}, std::uint8_t{0xff}}) {
+      std::string request;
+      encodeRequest({MessageType::History, 0, ProcByteSource::AllIo, HistorySeries::Minutes, 1}, request);
+      request[kFrameHeader + at] = static_cast<char>(byte);
+      EXPECT_FALSE(decodeRequest(payloadOf(request))) << at << int(byte);
+    }
+  HistoryChunk named = chunk(), back;  // a name past the limit goes cut to it
+  named.names[0] = std::u16string(kMaxNameUnits + 1, u'x');
+  ASSERT_TRUE(decodeHistory(historyPayload(named), back));
+  EXPECT_EQ(back.names[0], named.names[0].substr(0, kMaxNameUnits));
 }
 
 TEST(AgentProtocol, FramesAndPathsAtTheirLimits) {

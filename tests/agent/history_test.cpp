@@ -204,9 +204,21 @@ TEST(HistoryMerge, FillsWhatTheProgramDidNotRecordWithTheAgentsCountsAndNothingE
       {"a new interval cleared the history: nothing from before it comes back",
        [](Merge& m) {
          m.own(10'000, 6, 1), m.chart.setSampleInterval(5000), m.chart.setSampleInterval(10'000);
-         m.own(10 * kMinute, 12, 2), m.agentMinutes(kMinute, 5 * kMinute);
+         m.own(10 * kMinute, 12, 2), m.agentMinutes(kMinute, 10 * kMinute);  // minute 10 straddles the clear
        },
        {"2", "2"}, 0, false},
+      {"half recorded by the program with the agent's counts: the program's stays",
+       [](Merge& m) { m.own(40'000, 6, 1), m.agentMinutes(kMinute, kMinute); }, {"1"}, 0, false},
+      {"the minute being filled is the program's from its start",
+       [](Merge& m) { m.own(10'000, 10, 1), m.agentMinutes(2 * kMinute, 2 * kMinute); }, {"1"}, 0, false},
+      {"one refresh of a minute without the agent's counts: the agent's to fill",
+       [](Merge& m) { m.own(10'000, 3, 1, false), m.own(m.clock, 3, 1), m.agentMinutes(kMinute, kMinute); }, {"101"}, 0},
+      {"without the agent and half covered by the agent's minute: gives way",
+       [](Merge& m) { m.own(40'000, 6, 1, false), m.own(5 * kMinute + 10'000, 6, 3), m.agentMinutes(2 * kMinute, 2 * kMinute); },
+       {"102", "3"}, 0},
+      {"a shorter retention trimmed the chart since the last refresh",
+       [](Merge& m) { m.own(10'000, 6 * 61, 1), m.chart.setRetentionHours(1), m.agentMinutes(kMinute, kMinute); },
+       Texts(60, "1"), 0, false},
   };
   for (const Case& c : cases) {
     Merge m;
@@ -230,6 +242,7 @@ TEST(HistoryMerge, KeepsTheNewestWithinTheCapacitiesAndTheLiveSamplesOnlyAtTheSa
   Merge m;
   auto [chart, timeline, copy] = std::tie(m.chart, m.timeline, m.copy);
   chart.setRetentionHours(1);
+  m.own(10'000, 12, 1);  // two minutes of its own, the oldest, dropped past the capacity
   m.agentMinutes(kMinute, 100 * kMinute);
   for (std::uint64_t end = 95 * kMinute; end < 100 * kMinute; end += 10'000)
     copy.live.push_back({end, ChartSample{7, 0, {}}});
@@ -238,12 +251,15 @@ TEST(HistoryMerge, KeepsTheNewestWithinTheCapacitiesAndTheLiveSamplesOnlyAtTheSa
   EXPECT_TRUE(timeline.merge(chart, copy));
   EXPECT_EQ(chart.minuteSamples.size(), 60u);
   EXPECT_EQ(m.rates(chart.minuteSamples).front(), "142");  // the oldest 41 went
-  EXPECT_EQ(chart.liveSamples.size(), 7u);
+  EXPECT_EQ(chart.liveSamples.size(), 16u);
   copy.intervalMs = 10'000;
   EXPECT_TRUE(timeline.merge(chart, copy));
   EXPECT_EQ(chart.liveSamples.size(), 16u);  // the live capacity at 10 s
   EXPECT_EQ(m.rates(chart.liveSamples), (Texts{"7", "7", "7", "7", "7", "7", "7", "7", "7", "1", "1", "1", "1", "1", "1", "1"}));
   EXPECT_FALSE(timeline.merge(chart, copy));  // the same history again: nothing new
+  m.own(m.clock, 6, 1);  // one more minute: the oldest of the agent's goes, its name stays with the others
+  for (const ChartSample& s : chart.minuteSamples)
+    EXPECT_EQ(toUtf8(chart.contributorName(s.contributors[0])), s.readRate < 100 ? "own" : s.readRate % 2 ? "agent-b" : "agent-a");
   chart.setSampleInterval(1000);
   EXPECT_EQ(chart.names.liveNames(), 0u);
 }
@@ -259,8 +275,9 @@ struct ServedAgent {
   AgentOptions options;
   std::unique_ptr<AgentServer> server;
   std::thread serving;
-  explicit ServedAgent(std::uint32_t burst = 256, std::uint32_t perSecond = 32) {
+  explicit ServedAgent(std::uint32_t burst = 256, std::uint32_t perSecond = 32, std::uint32_t intervalMs = 50) {
     std::filesystem::create_directories(dir);
+    options.intervalMs = intervalMs;
     options.socketPath = (dir / "agent.sock").string();
     options.historyBurst = burst, options.historyFramesPerSecond = perSecond;
     server = std::make_unique<AgentServer>(proc, options, nullptr);
@@ -283,28 +300,32 @@ struct ServedAgent {
 
 TEST(AgentHistoryLive, TheProgramConnectingHasTheAgentsMinutesAndItsHoverNamesTheWriter) {
   ServedAgent agent;
-  // Four minutes under a test clock, ending before the program starts on the machine's own
-  // clock: a writer of 6 MiB a second in minutes 2 and 3, among twelve other processes.
-  RefreshRig agentSide(333);
+  // Four minutes at 50 ms under a test clock, ending before the program starts on the
+  // machine's own clock: a writer of 6 MiB a second in minutes 2 and 3, among twelve other
+  // processes, on the disk-only counters (all I/O stays zero). The 1600 live samples go in
+  // four frames whose name tables differ.
+  RefreshRig agentSide(50);
   const std::uint64_t now = agent.proc.nowMs();
   if (now < 5 * 60'000) GTEST_SKIP() << "the machine started under five minutes ago";
   agentSide.sys.clockMs = now - 4 * 60'000 - 15'000;
   for (std::uint32_t pid = 1; pid <= 12; ++pid) agentSide.add(pid, u"idle" + std::u16string(1, u'a' + pid), pid);
   testing::ScriptedProcess& writer = agentSide.add(99, u"known-writer", 0, 0);
-  for (int tick = 0; tick < 4 * 180; ++tick) {
-    writer.perTick.writeBytes = tick >= 180 && tick < 540 ? 6 * 1024 * 1024 / 3 : 0;
+  for (int tick = 0; tick < 4 * 1200; ++tick) {
+    writer.perTick.writeBytes = tick >= 1200 && tick < 3600 ? 6 * 1024 * 1024 / 20 : 0;
     agentSide.tick();
     std::vector<ProcCounters> counters(agentSide.state.scratch.samples.size());
-    for (std::size_t i = 0; i < counters.size(); ++i)
-      counters[i].allIo = counters[i].diskOnly = agentSide.state.scratch.samples[i].counters;
+    for (std::size_t i = 0; i < counters.size(); ++i) counters[i].diskOnly = agentSide.state.scratch.samples[i].counters;
     agent.server->history().record(agentSide.state.scratch.samples, counters, agentSide.sys.clockMs);
   }
-  const Texts kept = items(agent.server->history(), ProcByteSource::AllIo, HistorySeries::Minutes);
+  const Texts minutes = items(agent.server->history(), ProcByteSource::DiskOnly, HistorySeries::Minutes);
+  const Texts live = items(agent.server->history(), ProcByteSource::DiskOnly, HistorySeries::Live);
   agent.start();
 
-  // The program as its window runs it: history taken in between refreshes.
+  // The program as its window runs it, counting from the disk: history taken in between refreshes.
   SwitchingSystem system(agent.options.socketPath);
+  system.setByteSource(ProcByteSource::DiskOnly);
   AppState state(system);
+  state.chart.setSampleInterval(50);
   HistoryTimeline timeline;
   state.afterRecord = [&](std::uint64_t nowMs) { timeline.recorded(state.chart, nowMs, system.fromAgent()); };
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
@@ -317,8 +338,12 @@ TEST(AgentHistoryLive, TheProgramConnectingHasTheAgentsMinutesAndItsHoverNamesTh
   }
   ASSERT_TRUE(merged) << "no history within 5 s";
 
-  EXPECT_EQ(items(state.chart, state.chart.minuteSamples), kept);
+  EXPECT_EQ(items(state.chart, state.chart.minuteSamples), minutes);
   EXPECT_EQ(timeline.minutesBeforeStart(), 4u);
+  // The oldest live samples are the agent's, in order (the newest are the program's own).
+  const Texts mine = items(state.chart, state.chart.liveSamples);
+  ASSERT_EQ(mine.size(), 1600u);
+  EXPECT_NE(std::search(live.begin(), live.end(), mine.begin(), mine.begin() + 1400), live.end());
   const ChartSample& third = state.chart.minuteSamples[2];
   EXPECT_NEAR(static_cast<double>(third.writeRate), 6.0 * 1024 * 1024, 0.02 * 6 * 1024 * 1024);
   // The hover panel over minute 3 names the writer first.
@@ -332,7 +357,7 @@ TEST(AgentHistoryLive, TheProgramConnectingHasTheAgentsMinutesAndItsHoverNamesTh
 }
 
 TEST(AgentHistoryLive, AClientAskingOverAndOverGetsItsFramesAtTheRateAndTheOthersAreServed) {
-  ServedAgent agent(4, 20);
+  ServedAgent agent(4, 20, 333);
   agent.start();
   AgentSystem greedy(agent.options.socketPath), other(agent.options.socketPath);
   ASSERT_TRUE(greedy.connect() && other.connect());
@@ -354,6 +379,18 @@ TEST(AgentHistoryLive, AClientAskingOverAndOverGetsItsFramesAtTheRateAndTheOther
   // Four at once, then twenty a second: the other twenty take a second at least.
   EXPECT_GE(std::chrono::steady_clock::now() - begun, std::chrono::milliseconds(950));
   EXPECT_TRUE(greedy.connected());
+}
+
+TEST(AgentHistoryLive, ANewClientHasItsBurstAtOnceAndAnIdleOneSavesNoMore) {
+  ServedAgent agent(4, 1, 333);  // one frame a second after the first four
+  agent.start();
+  AgentSystem client(agent.options.socketPath, 300);
+  ASSERT_TRUE(client.connect());
+  std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+  agent::HistoryChunk chunk;
+  for (int i = 0; i < 5; ++i)  // the fifth's turn is a second away, past the client's 300 ms
+    EXPECT_EQ(client.fetchHistory(ProcByteSource::AllIo, HistorySeries::Live, 0, chunk),
+              i < 4 ? AgentSystem::HistoryAnswer::Chunk : AgentSystem::HistoryAnswer::Failed) << i;
 }
 
 }  // namespace

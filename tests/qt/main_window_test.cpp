@@ -23,6 +23,7 @@
 #include <memory>
 #include <set>
 
+#include "agent/history_timeline.h"
 #include "qt/chart_widget.h"
 #include "qt/commands.h"
 #include "qt/main_window.h"
@@ -166,6 +167,23 @@ TEST_F(ShellTest, StatusBarOnlyWithANoticeF10ToTheMenuBarAndNoCurrentCellFrame) 
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&root));
     EXPECT_EQ(root.statusBar()->isVisible(), shown) << agent;
     EXPECT_EQ(root.centralWidget()->geometry().bottom() == root.rect().bottom(), !shown) << agent;
+  }
+  {  // The agent's minutes from before the start are noted while a minute view shows them.
+    AppState other{sys};
+    HistoryTimeline timeline;
+    for (std::uint64_t i = 1; i <= 180; ++i) other.chart.recordSample(1, 0, {}), timeline.recorded(other.chart, 6'000'000 + i * 333, true);
+    HistoryCopy copy;
+    copy.minuteSpanMs = 60'000;
+    for (std::uint64_t m = 1; m <= 90; ++m) copy.minutes.push_back({m * 60'000, ChartSample{5, 0, {}}});
+    ASSERT_TRUE(timeline.merge(other.chart, copy));
+    QtMainWindow root(other, QtShellOptions{{}, true, {}, {}, &timeline});
+    root.show();
+    for (const auto& [range, shown] : {std::pair{ChartRange::Live, false}, {ChartRange::Hour1, true}, {ChartRange::Live, false}}) {
+      other.chart.setRange(range);
+      QTest::qWait(800);  // a refresh or two
+      const QList<QLabel*> labels = root.statusBar()->findChildren<QLabel*>();
+      EXPECT_EQ(std::ranges::any_of(labels, [&](QLabel* l) { return l->isVisibleTo(root.statusBar()) && l->text().startsWith(QString::fromUtf16(u"本程序启动前")); }), shown) << int(range);
+    }
   }
 
   window->activateWindow();  // shortcuts and focus need the active window
