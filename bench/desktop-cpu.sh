@@ -12,8 +12,8 @@
 #   full      the Full view over 72 hours of busy minute history
 #   hour      the Live view after an hour's history
 # History is reached without waiting: TESSIVO_BENCH_HISTORY=MINUTES makes the program record
-# that many busy minutes (ten contributors each, through the chart's own recordSample)
-# before its first refresh, and TESSIVO_BENCH_RANGE=full selects the Full view. Both are for
+# that many busy minutes (ten contributors each, through the chart's own recordSample; the
+# last 80 seconds' refreshes quiet, as a rested program's Live view) before its first refresh, and TESSIVO_BENCH_RANGE=full selects the Full view. Both are for
 # this script only; the program ignores them otherwise.
 # CPU times are utime + stime of /proc/PID/stat (all threads) over the window; the X server's
 # own time over the same window is shown beside the program's, as it is work the program
@@ -96,6 +96,8 @@ for case in $cases; do
   [ "$case" = hour ] && env_hist=(TESSIVO_BENCH_HISTORY=60)
   env "${env_hist[@]}" "$program" >"$work/app.log" 2>&1 &
   app=$!
+  # Settled: the window is up (after any history fill) and has run a few refreshes.
+  timeout 120 xdotool search --sync --name '^Tessivo$' >/dev/null
   sleep "$settle"
   if [ "$case" = tray ] || [ "$case" = iconic ]; then
     win=$(xdotool search --sync --onlyvisible --name '^Tessivo$' | head -n1)

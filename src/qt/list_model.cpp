@@ -9,6 +9,13 @@
 
 namespace tessivo {
 
+namespace {
+
+// Past this many changed cells in one refresh, the shown rows are repainted as one.
+constexpr int kCellByCellLimit = 64;
+
+}  // namespace
+
 QtListModel::QtListModel(const std::vector<ProcessRow>& rows, QObject* parent)
     : QAbstractTableModel(parent), rows_(rows) {}
 
@@ -57,8 +64,42 @@ void QtListModel::setRowCount(std::size_t count) {
 }
 
 void QtListModel::repaint() {
-  if (shown_ == 0) return;
-  emit dataChanged(index(0, 0), index(shown_ - 1, column::Count - 1), {Qt::DisplayRole});
+  if (!visibleRows_) {
+    if (shown_ > 0) emit dataChanged(index(0, 0), index(shown_ - 1, column::Count - 1), {Qt::DisplayRole});
+    return;
+  }
+  auto [first, last] = visibleRows_();
+  first = std::max(first, 0);
+  last = std::min({last, shown_ - 1, static_cast<int>(std::min<std::size_t>(rows_.size(), INT_MAX)) - 1});
+  if (first > last) {
+    // Nothing on screen: what shows later is read then.
+    shownRows_ = 0;
+    return;
+  }
+  const int count = last - first + 1;
+  nextTexts_.resize(static_cast<std::size_t>(count) * column::Count);
+  std::vector<std::pair<int, int>> changed;  // (row, column)
+  int changedCount = 0;
+  for (int r = first; r <= last; ++r) {
+    const bool known = r >= shownFirst_ && r < shownFirst_ + shownRows_;
+    for (int c = 0; c < column::Count; ++c) {
+      std::u16string& text = nextTexts_[static_cast<std::size_t>((r - first) * column::Count + c)];
+      text = cellTextOf(rows_[static_cast<std::size_t>(r)], c);
+      if (!known || shownTexts_[static_cast<std::size_t>((r - shownFirst_) * column::Count + c)] != text) {
+        ++changedCount;
+        if (changedCount <= kCellByCellLimit) changed.emplace_back(r, c);
+      }
+    }
+  }
+  std::swap(shownTexts_, nextTexts_);
+  shownFirst_ = first;
+  shownRows_ = count;
+  if (changedCount > kCellByCellLimit) {
+    // Most of what shows changed: one announcement for the shown rows.
+    emit dataChanged(index(first, 0), index(last, column::Count - 1), {Qt::DisplayRole});
+    return;
+  }
+  for (const auto& [r, c] : changed) emit dataChanged(index(r, c), index(r, c), {Qt::DisplayRole});
 }
 
 void QtListDelegate::initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const {

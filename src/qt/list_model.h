@@ -6,6 +6,9 @@
 #include <QtWidgets/QStyledItemDelegate>
 
 #include <cstddef>
+#include <functional>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "core/types.h"
@@ -29,12 +32,23 @@ class QtListModel final : public QAbstractTableModel, public ListSurface {
 
   // Rows come and go at the end, so the view keeps its scroll position and selection.
   void setRowCount(std::size_t count) override;
-  // The rows changed in place: the view repaints what it shows and keeps its state.
+  // The rows changed in place: the view repaints what it shows and keeps its state. With
+  // a visible-rows query, only the shown cells whose text changed are announced.
   void repaint() override;
+
+  // The first and last row the view shows (first > last for none, e.g. while the window is
+  // minimised: a row that is not on screen needs no repaint, it is read when it shows).
+  void setVisibleRows(std::function<std::pair<int, int>()> visibleRows) { visibleRows_ = std::move(visibleRows); }
 
  private:
   const std::vector<ProcessRow>& rows_;
   int shown_ = 0;
+  std::function<std::pair<int, int>()> visibleRows_;
+  // The texts of rows shownFirst_.. as the view last had them announced, column by column.
+  int shownFirst_ = 0;
+  int shownRows_ = 0;
+  std::vector<std::u16string> shownTexts_;
+  std::vector<std::u16string> nextTexts_;
 };
 
 // Draws the list's cells without the frame Qt puts around the current cell: the list
