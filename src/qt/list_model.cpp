@@ -4,6 +4,12 @@
 #include <climits>
 #include <string>
 
+#include <QtGui/QPaintEngine>
+#include <QtGui/QPainter>
+#include <QtWidgets/QAbstractItemView>
+#include <QtWidgets/QApplication>
+#include <QtWidgets/QStyle>
+
 #include "qt/failure.h"
 #include "list/cell_text.h"
 
@@ -100,6 +106,59 @@ void QtListModel::repaint() {
     return;
   }
   for (const auto& [r, c] : changed) emit dataChanged(index(r, c), index(r, c), {Qt::DisplayRole});
+}
+
+void QtListDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
+  QStyleOptionViewItem cell = option;
+  initStyleOption(&cell, index);
+  QStyle* style = cell.widget != nullptr ? cell.widget->style() : QApplication::style();
+  const auto* view = qobject_cast<const QAbstractItemView*>(cell.widget);
+  const auto* device = dynamic_cast<const QImage*>(painter->paintEngine()->paintDevice());
+  // What the view has under a plain cell: its viewport's own background, nothing else.
+  const QBrush ground = view != nullptr ? view->viewport()->palette().brush(view->viewport()->backgroundRole()) : QBrush();
+  const bool plain = view != nullptr && device != nullptr && view->viewport()->autoFillBackground() &&
+                     ground.style() == Qt::SolidPattern && ground.color().alpha() == 255 &&
+                     !(cell.state & QStyle::State_Selected) && !(cell.features & QStyleOptionViewItem::Alternate) &&
+                     cell.icon.isNull() && cell.rect.isValid() && device->devicePixelRatio() == 1.0 &&
+                     painter->transform().type() <= QTransform::TxTranslate && painter->opacity() == 1.0 &&
+                     painter->compositionMode() == QPainter::CompositionMode_SourceOver;
+  if (!plain) {
+    style->drawControl(QStyle::CE_ItemViewItem, &cell, painter, cell.widget);
+    return;
+  }
+  const CellKey key{cell.text,
+                    cell.rect.size(),
+                    static_cast<int>(cell.state),
+                    static_cast<int>(cell.features),
+                    static_cast<int>(cell.displayAlignment),
+                    static_cast<int>(cell.textElideMode),
+                    static_cast<int>(cell.direction),
+                    ground.color().rgba(),
+                    cell.palette.cacheKey(),
+                    cell.font.key(),
+                    static_cast<int>(device->format())};
+  auto it = cells_.find(key);
+  if (it == cells_.end()) {
+    QImage image(cell.rect.size(), device->format());
+    image.fill(ground.color());
+    {
+      QPainter imagePainter(&image);
+      imagePainter.setRenderHints(painter->renderHints());
+      imagePainter.setFont(painter->font());
+      imagePainter.setPen(painter->pen());
+      imagePainter.setBrush(painter->brush());
+      QStyleOptionViewItem atOrigin = cell;
+      atOrigin.rect.moveTopLeft(QPoint(0, 0));
+      style->drawControl(QStyle::CE_ItemViewItem, &atOrigin, &imagePainter, cell.widget);
+    }
+    if (cellBytes_ + image.sizeInBytes() > kCacheBytes) {
+      cells_.clear();
+      cellBytes_ = 0;
+    }
+    cellBytes_ += image.sizeInBytes();
+    it = cells_.insert(key, image);
+  }
+  painter->drawImage(cell.rect.topLeft(), it.value());
 }
 
 void QtListDelegate::initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const {

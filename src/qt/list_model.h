@@ -3,6 +3,8 @@
 #pragma once
 
 #include <QtCore/QAbstractTableModel>
+#include <QtCore/QHash>
+#include <QtGui/QImage>
 #include <QtWidgets/QStyledItemDelegate>
 
 #include <cstddef>
@@ -53,12 +55,42 @@ class QtListModel final : public QAbstractTableModel, public ListSurface {
 
 // Draws the list's cells without the frame Qt puts around the current cell: the list
 // selects whole rows, and a header click leaves no cell marked.
+//
+// A cell drawn once is kept as an image and copied when it is drawn again unchanged (a
+// list laid out anew, a scroll): laying its text out again would cost far more. Only plain
+// cells are kept (not selected, over the view's own solid background, painted into an
+// image at one pixel per unit); they come out as the style draws them, to the pixel.
 class QtListDelegate final : public QStyledItemDelegate {
  public:
   using QStyledItemDelegate::QStyledItemDelegate;
 
+  void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+
  protected:
   void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override;
+
+ private:
+  struct CellKey {
+    QString text;
+    QSize size;
+    int state = 0;
+    int features = 0;
+    int alignment = 0;
+    int elide = 0;
+    int direction = 0;
+    QRgb background = 0;
+    qint64 palette = 0;
+    QString font;
+    int format = 0;
+    bool operator==(const CellKey&) const = default;
+  };
+  friend size_t qHash(const CellKey& k, size_t seed) {
+    return qHashMulti(seed, k.text, k.size.width(), k.size.height(), k.state, k.features, k.alignment, k.background,
+                      k.palette, k.font, k.format);
+  }
+  static constexpr qsizetype kCacheBytes = 6 << 20;  // past this the kept cells are dropped
+  mutable QHash<CellKey, QImage> cells_;
+  mutable qsizetype cellBytes_ = 0;
 };
 
 }  // namespace tessivo
