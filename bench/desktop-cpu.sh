@@ -9,12 +9,14 @@
 #   small     the same over only TESSIVO_DESKTOP_SMALL (100) processes in all
 #   tray      minimised into the notification area (icewm's tray)
 #   iconic    minimised without a notification area (icewm with its tray off)
+#   fresh     the Full view of a fresh program (no minute history yet)
 #   full      the Full view over 72 hours of busy minute history
 #   hour      the Live view after an hour's history
 # History is reached without waiting: TESSIVO_BENCH_HISTORY=MINUTES makes the program record
 # that many busy minutes (ten contributors each, through the chart's own recordSample; the
-# last 80 seconds' refreshes quiet, as a rested program's Live view) before its first refresh, and TESSIVO_BENCH_RANGE=full selects the Full view. Both are for
-# this script only; the program ignores them otherwise.
+# last 80 seconds' refreshes quiet, as a rested program's Live view) before its first
+# refresh, and TESSIVO_BENCH_RANGE=full selects the Full view. Both are for this script
+# only; the program ignores them otherwise.
 # CPU times are utime + stime of /proc/PID/stat (all threads) over the window; the X server's
 # own time over the same window is shown beside the program's, as it is work the program
 # causes. Needs Xvfb, icewm and xdotool (apt-get install icewm xdotool).
@@ -33,7 +35,7 @@ idle=${TESSIVO_DESKTOP_IDLE:-1000}
 small=${TESSIVO_DESKTOP_SMALL:-100}
 seconds=${TESSIVO_DESKTOP_SECONDS:-30}
 settle=${TESSIVO_DESKTOP_SETTLE:-5}
-cases=${TESSIVO_DESKTOP_CASES:-rest small tray iconic full hour}
+cases=${TESSIVO_DESKTOP_CASES:-rest small tray iconic fresh full hour}
 for tool in "$program" "$sampler"; do
   [ -x "$tool" ] || { echo "no $tool: build it first (targets tessivo proc_snapshot_bench)" >&2; exit 1; }
 done
@@ -99,6 +101,7 @@ for case in $cases; do
   desktop "$tray"
   sleepers_to "$total"
   env_hist=()
+  [ "$case" = fresh ] && env_hist=(TESSIVO_BENCH_RANGE=full)
   [ "$case" = full ] && env_hist=(TESSIVO_BENCH_HISTORY=4320 TESSIVO_BENCH_RANGE=full)
   [ "$case" = hour ] && env_hist=(TESSIVO_BENCH_HISTORY=60)
   env "${env_hist[@]}" "$program" >"$work/app.log" 2>&1 &
