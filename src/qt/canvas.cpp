@@ -130,25 +130,51 @@ void QtCanvas::text(std::u16string_view text, TextFormat format, TextAlign align
   // must, each line aligned as asked and the block placed by the paragraph alignment. Not
   // clipped: a block taller than its box runs over it evenly, as there.
   const qreal width = std::max(0.0f, rect.right - rect.left);
-  QTextOption option(horizontalFlag(align));
-  option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-  layout_.setText(QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())));
-  layout_.setFont(fonts_[static_cast<std::size_t>(format)]);
-  layout_.setTextOption(option);
+  const auto formatIndex = static_cast<std::size_t>(format);
+  const QString string = QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
+  const auto layOut = [&](QTextLayout& layout) {
+    QTextOption option(horizontalFlag(align));
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setText(string);
+    layout.setFont(fonts_[formatIndex]);
+    layout.setTextOption(option);
+    qreal height = 0;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+      line.setLineWidth(width);
+      line.setPosition(QPointF(0, height));
+      height += line.height();
+    }
+    layout.endLayout();
+    return height;
+  };
+  QTextLayout* layout = &layout_;
   qreal height = 0;
-  layout_.beginLayout();
-  for (QTextLine line = layout_.createLine(); line.isValid(); line = layout_.createLine()) {
-    line.setLineWidth(width);
-    line.setPosition(QPointF(0, height));
-    height += line.height();
+  if (cache_ != nullptr) {
+    TextLayoutCache::Laid& laid = cache_->find(string, formatIndex, width, static_cast<int>(align),
+                                               [&](TextLayoutCache::Laid& fresh) { fresh.height = layOut(fresh.layout); });
+    layout = &laid.layout;
+    height = laid.height;
+  } else {
+    height = layOut(layout_);
   }
-  layout_.endLayout();
   const qreal free = rect.bottom - rect.top - height;
   const qreal top = rect.top + (paragraph == ParagraphAlign::Near  ? 0.0
                                 : paragraph == ParagraphAlign::Far ? free
                                                                    : free / 2);
   painter_.setPen(colourOf(brush));
-  layout_.draw(&painter_, QPointF(rect.left, top));
+  layout->draw(&painter_, QPointF(rect.left, top));
+}
+
+void TextLayoutCache::sweep() {
+  for (auto it = entries_.begin(); it != entries_.end();) {
+    if (!it.value()->used) {
+      it = entries_.erase(it);
+    } else {
+      it.value()->used = false;
+      ++it;
+    }
+  }
 }
 
 }  // namespace tessivo

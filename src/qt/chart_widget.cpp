@@ -3,10 +3,139 @@
 #include <QtGui/QMouseEvent>
 #include <QtGui/QPainter>
 #include <QtGui/QWheelEvent>
+#include <QtCore/QSemaphore>
+#include <QtCore/QThreadPool>
+#include <QtGui/QImage>
+#include <QtGui/QPaintEngine>
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <exception>
+#include <type_traits>
 
 #include "qt/failure.h"
 
 namespace tessivo {
+
+namespace {
+
+// Writes each drawing call and its values as words; two frames with the same words draw
+// the same pixels. Each call is one step, also one that draws nothing (an empty polygon),
+// so that the steps count alike here and in StepRange; `starts` gets each step's first word.
+class RecordingCanvas final : public Canvas {
+ public:
+  RecordingCanvas(std::vector<std::uint32_t>& words, std::vector<std::uint32_t>* starts)
+      : words_(words), starts_(starts) {
+    words_.clear();
+    if (starts_ != nullptr) starts_->clear();
+  }
+
+  void clear(Rgba c) override { put(1, c.r, c.g, c.b, c.a); }
+  void line(PointF from, PointF to, Brush brush, float width) override {
+    put(2, from.x, from.y, to.x, to.y, brush, width);
+  }
+  void fillRect(RectF r, Brush brush) override { put(3, r.left, r.top, r.right, r.bottom, brush); }
+  void fillRoundedRect(RectF r, float rx, float ry, Brush brush) override {
+    put(4, r.left, r.top, r.right, r.bottom, rx, ry, brush);
+  }
+  void strokeRoundedRect(RectF r, float rx, float ry, Brush brush, float width) override {
+    put(5, r.left, r.top, r.right, r.bottom, rx, ry, brush, width);
+  }
+  void fillCircle(PointF centre, float radius, Brush brush) override { put(6, centre.x, centre.y, radius, brush); }
+  bool fillPolygon(std::span<const PointF> points, Brush brush) override {
+    put(kPolygonStep, brush, static_cast<std::uint32_t>(points.size()));
+    for (const PointF& p : points) more(p.x, p.y);
+    return !points.empty();
+  }
+  bool strokePolyline(std::span<const PointF> points, Brush brush, float width) override {
+    put(kPolylineStep, brush, width, static_cast<std::uint32_t>(points.size()));
+    for (const PointF& p : points) more(p.x, p.y);
+    return !points.empty();
+  }
+  bool hasFormat(TextFormat format) const override { return static_cast<std::size_t>(format) < kTextFormatCount; }
+  void text(std::u16string_view text, TextFormat format, TextAlign align, ParagraphAlign paragraph, RectF r,
+            Brush brush) override {
+    put(9, format, align, paragraph, r.left, r.top, r.right, r.bottom, brush, static_cast<std::uint32_t>(text.size()));
+    for (const char16_t c : text) more(static_cast<std::uint32_t>(c));
+  }
+
+  static constexpr std::uint32_t kPolygonStep = 7;
+  static constexpr std::uint32_t kPolylineStep = 8;
+
+ private:
+  void word(std::uint32_t w) { words_.push_back(w); }
+  void word(int w) { words_.push_back(static_cast<std::uint32_t>(w)); }
+  void word(float f) { words_.push_back(std::bit_cast<std::uint32_t>(f)); }
+  template <typename E>
+    requires std::is_enum_v<E>
+  void word(E e) {
+    words_.push_back(static_cast<std::uint32_t>(e));
+  }
+  void word(std::uint8_t b) { words_.push_back(b); }
+  template <typename... Values>
+  void put(std::uint32_t step, Values... values) {
+    if (starts_ != nullptr) starts_->push_back(static_cast<std::uint32_t>(words_.size()));
+    word(step);
+    (word(values), ...);
+  }
+  template <typename... Values>
+  void more(Values... values) {
+    (word(values), ...);
+  }
+
+  std::vector<std::uint32_t>& words_;
+  std::vector<std::uint32_t>* starts_;
+};
+
+// Passes on only the steps [first, last) of a frame to another canvas; the others draw
+// nothing but answer as drawn.
+class StepRange final : public Canvas {
+ public:
+  StepRange(Canvas& target, std::size_t first, std::size_t last) : target_(target), first_(first), last_(last) {}
+
+  void clear(Rgba c) override {
+    if (take()) target_.clear(c);
+  }
+  void line(PointF from, PointF to, Brush brush, float width) override {
+    if (take()) target_.line(from, to, brush, width);
+  }
+  void fillRect(RectF r, Brush brush) override {
+    if (take()) target_.fillRect(r, brush);
+  }
+  void fillRoundedRect(RectF r, float rx, float ry, Brush brush) override {
+    if (take()) target_.fillRoundedRect(r, rx, ry, brush);
+  }
+  void strokeRoundedRect(RectF r, float rx, float ry, Brush brush, float width) override {
+    if (take()) target_.strokeRoundedRect(r, rx, ry, brush, width);
+  }
+  void fillCircle(PointF centre, float radius, Brush brush) override {
+    if (take()) target_.fillCircle(centre, radius, brush);
+  }
+  bool fillPolygon(std::span<const PointF> points, Brush brush) override {
+    return take() ? target_.fillPolygon(points, brush) : !points.empty();
+  }
+  bool strokePolyline(std::span<const PointF> points, Brush brush, float width) override {
+    return take() ? target_.strokePolyline(points, brush, width) : !points.empty();
+  }
+  bool hasFormat(TextFormat format) const override { return target_.hasFormat(format); }
+  void text(std::u16string_view text, TextFormat format, TextAlign align, ParagraphAlign paragraph, RectF r,
+            Brush brush) override {
+    if (take()) target_.text(text, format, align, paragraph, r, brush);
+  }
+
+ private:
+  bool take() {
+    const std::size_t step = next_++;
+    return step >= first_ && step < last_;
+  }
+  Canvas& target_;
+  std::size_t first_;
+  std::size_t last_;
+  std::size_t next_ = 0;
+};
+
+}  // namespace
 
 QtChartWidget::QtChartWidget(SpeedChart& chart, QWidget* parent)
     : QWidget(parent), chart_(chart), fonts_(makeChartFonts()) {
@@ -33,12 +162,90 @@ bool QtChartWidget::event(QEvent* event) {
   return QWidget::event(event);
 }
 
-void QtChartWidget::paintEvent(QPaintEvent*) {
+void QtChartWidget::record(std::vector<std::uint32_t>& into, std::vector<std::uint32_t>* starts) const {
+  RecordingCanvas canvas(into, starts);
+  chart_.paint(canvas, static_cast<float>(width()), static_cast<float>(height()));
+}
+
+void QtChartWidget::requestRepaint() {
+  // Hidden or minimised, nothing is painted; showing again paints the pane whole.
+  if (!isVisible() || window()->isMinimized()) {
+    paintedValid_ = false;
+    return;
+  }
+  record(next_);
+  if (paintedValid_ && next_ == painted_) return;
+  update();
+}
+
+void QtChartWidget::paintSteps(QPaintDevice& device, std::size_t first, std::size_t last) {
+  QPainter painter(&device);
+  painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing);
+  QtCanvas canvas(painter, fonts_, &texts_);
+  StepRange steps(canvas, first, last);
+  chart_.paint(steps, static_cast<float>(width()), static_cast<float>(height()));
+}
+
+void QtChartWidget::paintFrame(QImage& frame) {
+  // The grid, the scales and the labels up to the first series change far less often than
+  // the series: they are kept as an image of their own, painted again when they change.
+  record(frameWords_, &frameStarts_);
+  std::size_t background = 0;
+  while (background < frameStarts_.size()) {
+    const std::uint32_t step = frameWords_[frameStarts_[background]];
+    if (step == RecordingCanvas::kPolygonStep || step == RecordingCanvas::kPolylineStep) break;
+    ++background;
+  }
+  const std::size_t backgroundWords = background < frameStarts_.size() ? frameStarts_[background] : frameWords_.size();
+  const bool same = background_.size() == frame.size() && background_.format() == frame.format() &&
+                    backgroundWords_.size() == backgroundWords &&
+                    std::equal(backgroundWords_.begin(), backgroundWords_.end(), frameWords_.begin());
+  if (!same) {
+    if (background_.size() != frame.size() || background_.format() != frame.format())
+      background_ = QImage(frame.size(), frame.format());
+    paintSteps(background_, 0, background);
+    backgroundWords_.assign(frameWords_.begin(), frameWords_.begin() + static_cast<std::ptrdiff_t>(backgroundWords));
+  }
+  std::memcpy(frame.bits(), background_.constBits(), static_cast<std::size_t>(frame.sizeInBytes()));
+  paintSteps(frame, background, frameStarts_.size());
+  texts_.sweep();
+}
+
+void QtChartWidget::paintEvent(QPaintEvent* event) {
   try {
     QPainter painter(this);
-    painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing);
-    QtCanvas canvas(painter, fonts_);
-    chart_.paint(canvas, static_cast<float>(width()), static_cast<float>(height()));
+    // Qt's raster engine splits every large fill (a grid line, a series' area) across its
+    // thread pool and waits for it: dozens of hand-offs a frame, which cost more than the
+    // fills. Painted on one of the pool's own threads it does not split them: the frame
+    // goes there whole, into an image of the window's own format, and is copied in.
+    const auto* window = dynamic_cast<const QImage*>(painter.paintEngine()->paintDevice());
+    QThreadPool* pool = QThreadPool::globalInstance();
+    if (window != nullptr && pool != nullptr && devicePixelRatio() == 1.0 && !size().isEmpty()) {
+      if (frame_.size() != size() || frame_.format() != window->format()) frame_ = QImage(size(), window->format());
+      QSemaphore done;
+      std::exception_ptr failure;
+      pool->start([&] {
+        try {
+          paintFrame(frame_);
+        } catch (...) {
+          failure = std::current_exception();
+        }
+        done.release();
+      });
+      done.acquire();
+      if (failure) std::rethrow_exception(failure);
+      // Every frame is opaque (it begins by clearing): a straight copy.
+      painter.setCompositionMode(QPainter::CompositionMode_Source);
+      painter.drawImage(0, 0, frame_);
+    } else {
+      painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing);
+      QtCanvas canvas(painter, fonts_, &texts_);
+      chart_.paint(canvas, static_cast<float>(width()), static_cast<float>(height()));
+      texts_.sweep();
+    }
+    // What is on screen now, for the next refresh to compare with (a part is not all of it).
+    paintedValid_ = event->rect().contains(rect());
+    if (paintedValid_) record(painted_);
   } catch (...) {
     endProgramAfterFailure();
   }

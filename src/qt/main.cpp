@@ -4,15 +4,18 @@
 
 #include <QtWidgets/QApplication>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "app/app_state.h"
 #include "agent/history_timeline.h"
+#include "app/menu_model.h"
 #include "agent/switching_system.h"
 #include "procfs/proc_system.h"
 #include "qt/main_window.h"
@@ -74,6 +77,38 @@ void holdStartupMessage(QtMsgType type, const QMessageLogContext& context, const
   heldMessages.push_back({type, context.category, text});
 }
 
+// For bench/desktop-cpu.sh only: TESSIVO_BENCH_HISTORY=MINUTES records that many busy
+// minutes (ten contributors each) through the chart's own recordSample before the first
+// refresh, as if the program had run that long, the last 80 seconds of them quiet;
+// TESSIVO_BENCH_RANGE=full then shows them.
+void fillBenchHistory(tessivo::SpeedChart& chart) {
+  const char* minutes = envOf("TESSIVO_BENCH_HISTORY");
+  if (minutes == nullptr) return;
+  const long count = std::strtol(minutes, nullptr, 10);
+  std::vector<tessivo::NameRate> top(10);
+  std::uint32_t seed = 12345;
+  for (long m = 0; m < count; ++m) {
+    for (std::int32_t t = 0; t < chart.ticksPerMinute; ++t) {
+      std::uint64_t read = 0, write = 0;
+      for (std::size_t i = 0; i < top.size(); ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        top[i].name = u"bench-" + std::u16string(1, static_cast<char16_t>(u'a' + (m + i) % 26));
+        top[i].readRate = (seed >> 8) % (4u << 20) / (i + 1);
+        top[i].writeRate = (seed >> 4) % (2u << 20) / (i + 1);
+        read += top[i].readRate;
+        write += top[i].writeRate;
+      }
+      std::sort(top.begin(), top.end(), [](const tessivo::NameRate& a, const tessivo::NameRate& b) {
+        return a.readRate + a.writeRate > b.readRate + b.writeRate;
+      });
+      chart.recordSample(read, write, top);
+    }
+  }
+  // The last refreshes quiet, as at rest: the Live view shows what a rested program shows.
+  if (count > 0)
+    for (std::uint64_t t = 0; t < chart.liveCapacity; ++t) chart.recordSample(0, 0, std::span<const tessivo::NameRate>());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -107,6 +142,7 @@ int main(int argc, char** argv) {
     const char* socket = envOf("TESSIVO_AGENT_SOCKET");
     tessivo::SwitchingSystem system(socket != nullptr ? socket : tessivo::agent::kDefaultSocketPath);
     tessivo::AppState state(system);
+    fillBenchHistory(state.chart);
     // The agent's history becomes the chart's past; the timeline tells which items are whose.
     tessivo::HistoryTimeline timeline;
     state.afterRecord = [&](std::uint64_t nowMs) { timeline.recorded(state.chart, nowMs, system.fromAgent()); };
@@ -120,6 +156,8 @@ int main(int argc, char** argv) {
     options.runningAsRoot = geteuid() == 0;
     options.agentState = [&system] { return system.agentState(); };
     tessivo::QtMainWindow window(state, std::move(options));
+    if (const char* range = envOf("TESSIVO_BENCH_RANGE"); range != nullptr && std::strcmp(range, "full") == 0)
+      window.runCommandId(tessivo::command::RangeFull);
     const tessivo::QtTermination termination([&window] { window.close(); });
     window.show();
     return QApplication::exec();

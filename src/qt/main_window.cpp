@@ -116,6 +116,14 @@ QtMainWindow::QtMainWindow(AppState& state, QtShellOptions options, QWidget* par
   connect(header, &QHeaderView::sectionClicked, this,
           [this](int section) { guarded([&] { onColumnClick(state_, section); }); });
   state_.listView = model_;
+  // A refresh repaints only the cells on screen whose text changed, and none while the
+  // window is minimised or hidden.
+  model_->setVisibleRows([this]() -> std::pair<int, int> {
+    if (!list_->isVisible() || isMinimized()) return {0, -1};
+    const int first = list_->rowAt(0);
+    const int last = list_->rowAt(list_->viewport()->height() - 1);
+    return {first < 0 ? 0 : first, last < 0 ? model_->rowCount() - 1 : last};
+  });
 
   appendMenuItems(*menuBar(), buildLinuxMenuBar(), [this](std::int32_t id) { runCommandId(id); }, &actions_);
 
@@ -269,6 +277,11 @@ void QtMainWindow::layoutPanes() {
 
 void QtMainWindow::changeEvent(QEvent* event) {
   QMainWindow::changeEvent(event);
+  if (event->type() == QEvent::WindowStateChange && !isMinimized()) {
+    // While minimised the refreshes painted nothing: what shows now is painted afresh.
+    chart_->update();
+    list_->viewport()->update();
+  }
   if (event->type() != QEvent::WindowStateChange || !isMinimized()) return;
   // Without a notification area the window stays minimised on the taskbar: hidden, it
   // could never be brought back.

@@ -113,6 +113,31 @@ TEST_F(ListModelTest, RowsComeAndGoAtTheEndAndAViewKeepsItsPlace) {
   EXPECT_EQ(reset.size(), 0);
 }
 
+// The list's delegate keeps drawn cells as images: a view drawn through it, first drawing
+// then copying (a selected row and an elided name among them), is the style's own drawing.
+TEST_F(ListModelTest, KeptCellsAreTheStylesOwnPixels) {
+  publish(12);
+  rows[3].name = std::u16string(40, u'长');
+  rows[5].imagePath = u"/usr/lib/x86_64-linux-gnu/a/path/too/long/for/its/column/by/far/tessivo";
+  QTableView view;
+  view.setModel(&model);
+  view.resize(900, 240);
+  view.selectRow(1);
+  view.selectionModel()->clearCurrentIndex();  // no focus frame: the plain delegate draws one
+  const auto drawn = [&view] {
+    QImage image(view.size(), QImage::Format_RGB32);
+    view.render(&image);
+    return image;
+  };
+  QStyledItemDelegate plain;
+  view.setItemDelegate(&plain);
+  drawn();  // the first drawing also lays the header out
+  const QImage expected = drawn();
+  QtListDelegate kept;
+  view.setItemDelegate(&kept);
+  for (int pass = 0; pass < 2; ++pass) EXPECT_EQ(drawn(), expected) << "pass " << pass;
+}
+
 constexpr int kWidth = 900, kHeight = 380;
 
 struct Ink {
