@@ -139,7 +139,7 @@ void HistoryTimeline::recorded(const SpeedChart& chart, std::uint64_t nowMs, boo
   live_.push_back({startMs, nowMs, fromAgent});
   // The accumulator holds one refresh just after a minute began, none just after one closed.
   const std::int32_t ticks = chart.minuteAccumulator.tickCount;
-  if (ticks == 1 || (ticks == 0 && chart.ticksPerMinute == 1)) filling_ = {startMs, nowMs, fromAgent};
+  if (ticks == 1) filling_ = {startMs, nowMs, fromAgent};  // a minute is six refreshes at least
   filling_.endMs = nowMs;
   filling_.complete = filling_.complete && fromAgent;
   if (ticks == 0) minutes_.push_back(filling_);
