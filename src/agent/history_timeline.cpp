@@ -162,9 +162,10 @@ bool HistoryTimeline::merge(SpeedChart& chart, const HistoryCopy& copy) {
 }
 
 std::size_t HistoryTimeline::minutesBeforeStart() const {
-  std::size_t n = 0;
-  while (n < minutes_.size() && started_ && minutes_[n].startMs < startMs_) ++n;
-  return n;
+  // The stamps are in time order: asked at every refresh, this is a search, not a walk.
+  if (!started_) return 0;
+  const auto end = std::partition_point(minutes_.begin(), minutes_.end(), [&](const Stamp& s) { return s.startMs < startMs_; });
+  return static_cast<std::size_t>(end - minutes_.begin());
 }
 
 }  // namespace tessivo
