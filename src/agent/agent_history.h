@@ -9,7 +9,6 @@
 #include <array>
 #include <cstdint>
 #include <deque>
-#include <memory>
 #include <span>
 #include <string>
 #include <vector>

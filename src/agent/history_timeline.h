@@ -36,7 +36,6 @@ class HistoryTimeline {
     std::uint64_t endMs = 0;
     bool complete = true;  // every refresh of it had the agent's counts
   };
-  const std::deque<Stamp>& liveStamps() const { return live_; }
   const std::deque<Stamp>& minuteStamps() const { return minutes_; }
 
  private:

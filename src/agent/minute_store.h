@@ -28,7 +28,6 @@ class MinuteStore {
   // The minute at index (0 = oldest) into `out`, its contributors' names in the shared pool;
   // returns its clock.
   std::uint64_t read(std::size_t index, ChartSample& out) const;
-  std::size_t bytes() const noexcept { return bytes_.size(); }
 
  private:
   void popFront();
