@@ -107,6 +107,18 @@ std::optional<ProcIo> parseProcIo(std::string_view text) {
   return io;
 }
 
+std::optional<std::uint32_t> parseLastPid(std::string_view loadavg) {
+  while (!loadavg.empty() && (loadavg.back() == '\n' || loadavg.back() == ' ')) loadavg.remove_suffix(1);
+  const std::size_t space = loadavg.rfind(' ');
+  // Four fields before it, the fourth "running/total".
+  if (space == std::string_view::npos || loadavg.substr(0, space).find('/') == std::string_view::npos) return std::nullopt;
+  std::size_t used = 0;
+  const std::string_view last = loadavg.substr(space + 1);
+  const std::optional<std::uint64_t> pid = parseDecimal(last, &used);
+  if (!pid || used != last.size() || *pid > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
+  return static_cast<std::uint32_t>(*pid);
+}
+
 void assignUtf8(std::string_view s, std::u16string& out) {
   out.clear();
   std::size_t i = 0;

@@ -44,6 +44,10 @@ std::uint32_t parsePidName(std::string_view name);
 // 22 fields. The name may hold spaces and parentheses: it ends at the last ")".
 std::optional<ProcStat> parseProcStat(std::string_view text);
 
+// The last field of /proc/loadavg, the pid the kernel handed out last ("0.00 0.01 0.05
+// 1/234 5678"); empty when the text does not end that way.
+std::optional<std::uint32_t> parseLastPid(std::string_view loadavg);
+
 // Whether a /proc/<pid>/status text's SigIgn mask holds signal `number` (1-based).
 bool ignoresSignal(std::string_view status, int number);
 

@@ -28,6 +28,11 @@ namespace {
 // snapshots (staggered by pid): at the default 333 ms, an exec shows within 2.7 s.
 constexpr std::uint64_t kNameRefresh = 8;
 
+// While no pid is handed out, the processes are the previous snapshot's and /proc is not
+// listed again (listing costs about as much as reading every process's counters); it is
+// listed all the same every this many snapshots, to check that the kernel's last pid tells.
+constexpr std::uint64_t kRelistEvery = 30;
+
 }  // namespace
 
 struct ProcSystem::Impl {
@@ -43,6 +48,12 @@ struct ProcSystem::Impl {
   ProcFiles files;
   LineageLedger ledger;
   std::uint64_t snapshots = 0;
+  // The kernel's last handed-out pid, when it is this tree's (the tree is /proc as this
+  // process's namespace sees it); without it every snapshot lists /proc.
+  ProcDescriptor loadavg;
+  std::uint32_t listedAfter = 0;  // the last pid as read just before the latest listing
+  bool entriesWhole = false;      // entries hold every process of that listing still there
+  std::uint64_t sinceListing = 0;
   std::u16string nameScratch;
   alignas(8) std::array<char, 32 * 1024> dirBuffer{};
 
@@ -51,6 +62,10 @@ struct ProcSystem::Impl {
       dir = ProcDescriptor(::open(procRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
       struct statfs fs {};
       realProc = dir && ::fstatfs(dir.get(), &fs) == 0 && fs.f_type == PROC_SUPER_MAGIC;
+      std::array<char, 16> self{};
+      const ssize_t n = realProc ? ::readlinkat(dir.get(), "self", self.data(), self.size()) : -1;
+      if (n > 0 && parseDecimal({self.data(), static_cast<std::size_t>(n)}) == static_cast<std::uint64_t>(::getpid()))
+        loadavg = ProcDescriptor(::openat(dir.get(), "loadavg", O_RDONLY | O_CLOEXEC));
     }
     return static_cast<bool>(dir);
   }
@@ -77,6 +92,32 @@ struct ProcSystem::Impl {
     }
     // The kernel lists processes in ascending order; other trees need not.
     if (!std::is_sorted(pids.begin(), pids.end())) std::sort(pids.begin(), pids.end());
+    return true;
+  }
+
+  // The pids to read: the previous snapshot's when no pid was handed out since the latest
+  // listing (no process began, nor any thread) and every process of it is still read, else
+  // the pids listed now. A check listing that finds a process the kernel's last pid missed
+  // stops the shortcut for good.
+  bool gatherPids() {
+    const std::optional<std::uint32_t> last = loadavg ? parseLastPid(files.read(loadavg.get())) : std::nullopt;
+    const bool quiet = last && *last == listedAfter && entriesWhole;
+    if (quiet && ++sinceListing < kRelistEvery) {
+      pids.clear();
+      for (const ProcEntry& entry : entries) pids.push_back(entry.pid);
+      return true;
+    }
+    if (!listPids()) return false;
+    if (quiet) {
+      const auto known = [this](std::uint32_t pid) {
+        const auto at = std::lower_bound(entries.begin(), entries.end(), pid,
+                                         [](const ProcEntry& e, std::uint32_t p) { return e.pid < p; });
+        return at != entries.end() && at->pid == pid;
+      };
+      if (!std::all_of(pids.begin(), pids.end(), known)) loadavg.reset();
+    }
+    listedAfter = last.value_or(0);
+    sinceListing = 0;
     return true;
   }
 
@@ -179,7 +220,8 @@ struct ProcSystem::Impl {
 
   void snapshot(ProcByteSource source, std::vector<ProcessSample>& out) {
     const std::uint32_t selfPid = own_io::sync();
-    if (!listPids()) {
+    if (!gatherPids()) {
+      entriesWhole = false;
       for (ProcEntry& entry : entries) drop(entry);
       entries.clear();
       out.clear();
@@ -191,6 +233,7 @@ struct ProcSystem::Impl {
     nextEntries.clear();
     ledger.clear();
     std::size_t old = 0;
+    entriesWhole = true;
     const auto leave = [&](ProcEntry& entry) {
       ledger.noteGone(entry);
       drop(entry);
@@ -204,7 +247,10 @@ struct ProcSystem::Impl {
       const Outcome outcome = sampleOne(entry, known, nameDue);
       if (outcome == Outcome::Listed) {
         nextEntries.push_back(std::move(entry));
-      } else if (outcome == Outcome::Gone && known) {
+        continue;
+      }
+      entriesWhole = false;  // gone or skipped: the next snapshot lists again
+      if (outcome == Outcome::Gone && known) {
         leave(entry);
       } else {
         drop(entry);

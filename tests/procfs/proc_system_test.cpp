@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <string>
 
 #include "core/text.h"
@@ -37,6 +38,9 @@ TEST(ProcParse, PidNamesNamesAndLinks) {
   for (std::string_view other : {"", "0", "01", "4294967296", "12a", "self"}) EXPECT_EQ(parsePidName(other), 0u) << other;
   EXPECT_FALSE(parseProcStat("12 (short) S 1 2 3").has_value());  // cut before the start time
   EXPECT_FALSE(parseProcIo("cancelled_write_bytes: 4\nnoise").has_value());
+  EXPECT_EQ(parseLastPid("0.52 0.58 0.59 2/1080 4194304\n"), 4194304u);
+  for (std::string_view other : {"0.52 0.58 0.59 2/1080", "0.52 0.58 0.59 2/1080 12x", "1 2 3 4 5", "4294967296 1/2 4294967296"})
+    EXPECT_FALSE(parseLastPid(other).has_value()) << other;
   const auto stat = parseProcStat("9 (a) b) S 77 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 42 0 0 0 4096 8192 0");
   EXPECT_EQ(std::tuple(stat->ppid, stat->startTime, stat->startCode, stat->endCode, stat->kernelThread),
             std::tuple(77u, 42u, 4096u, 8192u, false));
@@ -206,6 +210,29 @@ TEST(ProcSystemLive, NamesProcessesAfterTheirProgramsFileAcrossAnExec) {
   for (int i = 0; i < 8; ++i) listed();  // the exec shows at the next stat read
   EXPECT_EQ(listed(), std::tuple(sleeper.filename().string(), 1u, sleeper.string()));
   fs::remove_all(dir);
+}
+
+// While no pid is handed out /proc is not listed again: a process begun since the last
+// snapshot, or gone, still shows at the next one, also after a check listing.
+TEST(ProcSystemLive, ProcessesBegunOrGoneSinceTheLastSnapshotShowAtTheNext) {
+  ProcSystem system;
+  std::vector<ProcessSample> samples;
+  const auto listed = [&](pid_t pid) {
+    system.readSnapshot(samples);
+    return std::ranges::count(samples, static_cast<std::uint32_t>(pid), &ProcessSample::pid) == 1;
+  };
+  for (const int quiet : {2, 40}) {
+    for (int i = 0; i < quiet; ++i) system.readSnapshot(samples);
+    auto child = std::make_unique<Child>([] {
+      for (;;) ::pause();
+      return 0;
+    });
+    const pid_t pid = child->pid;
+    EXPECT_TRUE(listed(pid)) << quiet;
+    EXPECT_TRUE(listed(pid)) << quiet;
+    child.reset();
+    EXPECT_FALSE(listed(pid)) << quiet;
+  }
 }
 
 // Sets the soft descriptor limit for a while and puts the old one back.
