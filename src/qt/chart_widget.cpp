@@ -206,7 +206,12 @@ void QtChartWidget::paintFrame(QImage& frame) {
     paintSteps(background_, 0, background);
     backgroundWords_.assign(frameWords_.begin(), frameWords_.begin() + static_cast<std::ptrdiff_t>(backgroundWords));
   }
-  std::memcpy(frame.bits(), background_.constBits(), static_cast<std::size_t>(frame.sizeInBytes()));
+  const auto row = static_cast<std::size_t>(background_.bytesPerLine());
+  if (frame.bytesPerLine() == background_.bytesPerLine()) {
+    std::memcpy(frame.bits(), background_.constBits(), row * static_cast<std::size_t>(frame.height()));
+  } else {
+    for (int y = 0; y < frame.height(); ++y) std::memcpy(frame.scanLine(y), background_.constScanLine(y), row);
+  }
   paintSteps(frame, background, frameStarts_.size());
   texts_.sweep();
 }
@@ -217,16 +222,32 @@ void QtChartWidget::paintEvent(QPaintEvent* event) {
     // Qt's raster engine splits every large fill (a grid line, a series' area) across its
     // thread pool and waits for it: dozens of hand-offs a frame, which cost more than the
     // fills. Painted on one of the pool's own threads it does not split them: the frame
-    // goes there whole, into an image of the window's own format, and is copied in.
-    const auto* window = dynamic_cast<const QImage*>(painter.paintEngine()->paintDevice());
+    // goes there whole, straight into the window's image where the pane is wholly on
+    // screen (the pane owns those pixels), else into an image of the window's format that
+    // is copied in.
+    auto* window = dynamic_cast<QImage*>(painter.paintEngine()->paintDevice());
     QThreadPool* pool = QThreadPool::globalInstance();
     if (window != nullptr && pool != nullptr && devicePixelRatio() == 1.0 && !size().isEmpty()) {
-      if (frame_.size() != size() || frame_.format() != window->format()) frame_ = QImage(size(), window->format());
+      const QTransform& toWindow = painter.deviceTransform();
+      const QRect inWindow(QPoint(static_cast<int>(toWindow.dx()), static_cast<int>(toWindow.dy())), size());
+      const bool direct = toWindow.type() == QTransform::TxTranslate || toWindow.type() == QTransform::TxNone;
+      const bool whole = direct && toWindow.dx() == inWindow.x() && toWindow.dy() == inWindow.y() &&
+                         window->rect().contains(inWindow) && window->depth() % 8 == 0 &&
+                         visibleRegion() == QRegion(rect());
+      QImage into;
+      if (whole) {
+        // A view of the window's own pixels (no copy, nothing detached).
+        auto* first = const_cast<uchar*>(window->constScanLine(inWindow.y())) + inWindow.x() * (window->depth() / 8);
+        into = QImage(first, width(), height(), window->bytesPerLine(), window->format());
+      } else {
+        if (frame_.size() != size() || frame_.format() != window->format()) frame_ = QImage(size(), window->format());
+      }
+      QImage& target = whole ? into : frame_;
       QSemaphore done;
       std::exception_ptr failure;
       pool->start([&] {
         try {
-          paintFrame(frame_);
+          paintFrame(target);
         } catch (...) {
           failure = std::current_exception();
         }
@@ -234,9 +255,11 @@ void QtChartWidget::paintEvent(QPaintEvent* event) {
       });
       done.acquire();
       if (failure) std::rethrow_exception(failure);
-      // Every frame is opaque (it begins by clearing): a straight copy.
-      painter.setCompositionMode(QPainter::CompositionMode_Source);
-      painter.drawImage(0, 0, frame_);
+      if (!whole) {
+        // Every frame is opaque (it begins by clearing): a straight copy.
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawImage(0, 0, frame_);
+      }
     } else {
       painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing);
       QtCanvas canvas(painter, fonts_, &texts_);

@@ -6,6 +6,8 @@
 #include <QtCore/QFile>
 #include <QtCore/QProcess>
 #include <QtCore/QTemporaryDir>
+#include <QtGui/QPainter>
+#include <QtGui/QScreen>
 #include <QtTest/QTest>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QHeaderView>
@@ -24,6 +26,8 @@
 #include <set>
 
 #include "agent/history_timeline.h"
+#include "chart/speed_chart.h"
+#include "qt/canvas.h"
 #include "qt/chart_widget.h"
 #include "qt/commands.h"
 #include "qt/main_window.h"
@@ -211,6 +215,54 @@ TEST_F(ShellTest, StatusBarOnlyWithANoticeF10ToTheMenuBarAndNoCurrentCellFrame) 
 // The real program over the real /proc: its window appears, and SIGTERM (a session ending,
 // `kill`) closes it like its close button, with exit code 0. As root with no session bus it
 // runs no dbus-launch, though one comes first on PATH.
+// What the chart pane puts on screen is its frame drawn straight onto an image, frame after
+// frame: over a background kept from an earlier frame (new series only), a new background (a
+// new scale) and the share panel; in a window that shows the pane whole, and in one where a
+// sibling covers a corner of it.
+TEST(QtChartWidgetTest, PutsOnScreenTheFrameAsDrawnStraight) {
+  const ChartFonts fonts = makeChartFonts();
+  constexpr int w = 900, h = 380;
+  for (const bool covered : {false, true}) {
+    SpeedChart chart;
+    QWidget window;
+    window.resize(w + 20, h + 30);
+    QtChartWidget pane(chart, &window);
+    pane.setGeometry(7, 13, w, h);
+    QWidget corner(&window);
+    corner.setAutoFillBackground(true);
+    corner.setGeometry(w - 40, h - 40, 80, 80);
+    corner.setVisible(covered);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    const auto frameMatches = [&](const char* what) {
+      pane.repaint();
+      QImage straight(w, h, QImage::Format_RGB32);
+      {
+        QPainter painter(&straight);
+        painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing);
+        QtCanvas canvas(painter, fonts);
+        chart.paint(canvas, w, h);
+      }
+      const QImage shown =
+          window.screen()->grabWindow(window.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+      int wrong = 0;
+      for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+          if (!(covered && x >= w - 47 && y >= h - 53))
+            wrong += shown.pixel(x + 7, y + 13) != straight.pixel(x, y);
+      EXPECT_EQ(wrong, 0) << what << (covered ? ", covered" : "");
+    };
+    for (std::uint64_t i = 0; i < 100; ++i) chart.recordSample(400'000 + 30'000 * (i % 7), 100'000, {});
+    frameMatches("first");
+    chart.recordSample(500'000, 90'000, {NameRate{u"磁盘写手", 500'000, 90'000}});
+    frameMatches("new series");
+    chart.recordSample(90'000'000, 1'000, {NameRate{u"磁盘写手", 90'000'000, 1'000}});
+    frameMatches("new scale");
+    chart.mouseMove(w - 30, h / 2, w);
+    frameMatches("share panel");
+  }
+}
+
 TEST(TessivoProgram, ShowsItsWindowAndClosesWithZeroOnSigterm) {
   QTemporaryDir bin;
   const QString ran = bin.filePath("ran"), fake = bin.filePath("dbus-launch");
