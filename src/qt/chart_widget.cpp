@@ -226,6 +226,7 @@ void QtChartWidget::paintEvent(QPaintEvent* event) {
     // screen (the pane owns those pixels), else into an image of the window's format that
     // is copied in.
     auto* window = dynamic_cast<QImage*>(painter.paintEngine()->paintDevice());
+    bool framePainted = false;
     QThreadPool* pool = QThreadPool::globalInstance();
     if (window != nullptr && pool != nullptr && devicePixelRatio() == 1.0 && !size().isEmpty()) {
       const QTransform& toWindow = painter.deviceTransform();
@@ -255,6 +256,7 @@ void QtChartWidget::paintEvent(QPaintEvent* event) {
       });
       done.acquire();
       if (failure) std::rethrow_exception(failure);
+      framePainted = true;
       if (!whole) {
         // Every frame is opaque (it begins by clearing): a straight copy.
         painter.setCompositionMode(QPainter::CompositionMode_Source);
@@ -266,9 +268,14 @@ void QtChartWidget::paintEvent(QPaintEvent* event) {
       chart_.paint(canvas, static_cast<float>(width()), static_cast<float>(height()));
       texts_.sweep();
     }
-    // What is on screen now, for the next refresh to compare with (a part is not all of it).
+    // What is on screen now, for the next refresh to compare with (a part is not all of it):
+    // the frame just recorded for painting, or recorded now.
     paintedValid_ = event->rect().contains(rect());
-    if (paintedValid_) record(painted_);
+    if (paintedValid_ && framePainted) {
+      painted_.swap(frameWords_);
+    } else if (paintedValid_) {
+      record(painted_);
+    }
   } catch (...) {
     endProgramAfterFailure();
   }
