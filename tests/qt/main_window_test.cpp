@@ -212,9 +212,6 @@ TEST_F(ShellTest, StatusBarOnlyWithANoticeF10ToTheMenuBarAndNoCurrentCellFrame) 
   EXPECT_EQ(cell(1), cell(2));  // the current cell draws as any other
 }
 
-// The real program over the real /proc: its window appears, and SIGTERM (a session ending,
-// `kill`) closes it like its close button, with exit code 0. As root with no session bus it
-// runs no dbus-launch, though one comes first on PATH.
 // What the chart pane puts on screen is its frame drawn straight onto an image, frame after
 // frame: over a background kept from an earlier frame (new series only), a new background (a
 // new scale) and the share panel; in a window that shows the pane whole, and in one where a
@@ -266,6 +263,9 @@ TEST(QtChartWidgetTest, PutsOnScreenTheFrameAsDrawnStraight) {
   }
 }
 
+// The real program over the real /proc: its window appears, and SIGTERM (a session ending,
+// `kill`) closes it like its close button, with exit code 0. As root with no session bus it
+// runs no dbus-launch, though one comes first on PATH.
 TEST(TessivoProgram, ShowsItsWindowAndClosesWithZeroOnSigterm) {
   QTemporaryDir bin;
   const QString ran = bin.filePath("ran"), fake = bin.filePath("dbus-launch");
