@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
