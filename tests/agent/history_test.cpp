@@ -28,19 +28,17 @@ using agent::HistorySeries;
 using testing::RefreshRig;
 using testing::Texts;
 
-// "read/write:name=read/write,..." of every item of a queue.
-std::string line(const ChartSample& s, const std::function<std::u16string_view(const Contributor&)>& nameOf);
-
-Texts items(const SpeedChart& chart, const SampleQueue& queue) {
-  Texts out;
-  for (const ChartSample& s : queue) out.push_back(line(s, [&](const Contributor& c) { return chart.contributorName(c); }));
-  return out;
-}
-
+// "read/write:name=read/write,..." of an item, and of every item of a queue.
 std::string line(const ChartSample& s, const std::function<std::u16string_view(const Contributor&)>& nameOf) {
   std::string out = std::to_string(s.readRate) + "/" + std::to_string(s.writeRate) + ":";
   for (const Contributor& c : s.contributors)
     out += toUtf8(nameOf(c)) + "=" + std::to_string(c.readRate) + "/" + std::to_string(c.writeRate) + ",";
+  return out;
+}
+
+Texts items(const SpeedChart& chart, const SampleQueue& queue) {
+  Texts out;
+  for (const ChartSample& s : queue) out.push_back(line(s, [&](const Contributor& c) { return chart.contributorName(c); }));
   return out;
 }
 

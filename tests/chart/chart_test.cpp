@@ -293,16 +293,5 @@ TEST_F(Frame, SharePanelListsTotalsAndContributorsBesideTheCursorWithinTheHeight
   EXPECT_TRUE(drawPanel(5).ops.empty() && drawPanel(-1).ops.empty());  // outside the queue: nothing
 }
 
-// The panel's per-name sums, refresh after refresh at steady speeds: each refresh sums afresh.
-TEST(SharePanel, EveryRefreshSumsItsNamesFromZero) {
-  RefreshRig rig(4000);
-  rig.add(1, u"cc", 1000), rig.add(2, u"cc", 500, 250), rig.add(3, u"dd", 0, 2000);
-  rig.tick(4);
-  const SpeedChart& chart = rig.state.chart;
-  ASSERT_EQ(chart.liveSamples.size(), 4u);
-  for (std::size_t i = 1; i < chart.liveSamples.size(); ++i)
-    EXPECT_EQ(contributors(chart, chart.liveSamples[i]), (Texts{"dd=0/2000", "cc=1500/250"})) << i;
-}
-
 }  // namespace
 }  // namespace tessivo

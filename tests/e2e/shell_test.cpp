@@ -99,19 +99,6 @@ TEST(SnapshotSource, SnapshotAndPathDescribeThisProcess) {
   EXPECT_TRUE(source.imagePath(0xFFFFFFF0u).empty()) << "no such process: empty, not an error";
 }
 
-TEST(SnapshotSource, DebugPrivilegeReportsWhatTheTokenHolds) {
-  const bool granted = enableDebugPrivilege();
-  HANDLE token = nullptr;
-  PRIVILEGE_SET set{1, PRIVILEGE_SET_ALL_NECESSARY, {}};
-  BOOL held = FALSE;
-  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
-              LookupPrivilegeValueW(nullptr, L"SeDebugPrivilege", &set.Privilege[0].Luid) &&
-              PrivilegeCheck(token, &set, &held));
-  CloseHandle(token);
-  EXPECT_EQ(granted, held != FALSE);
-  EXPECT_EQ(enableDebugPrivilege(), granted) << "enabling an enabled privilege is not a failure";
-}
-
 using Microsoft::WRL::ComPtr;
 constexpr int kSize = 64;
 

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -13,7 +12,6 @@
 #include <array>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <string>
@@ -170,46 +168,6 @@ TEST_F(ProcTree, OrphansAndWholeFamiliesAreTakenOffTheParentThatReapsThem) {
   for (std::uint32_t pid : {10u, 20u, 21u}) exitProcess(pid);
   io(3, 1000 + 200 + 30 + 4);  // the kernel adds each reaped child's counters once
   EXPECT_EQ(snapshot(system), std::vector<std::string>{"3 subreaper 3 1000 1000 1000 1000"});
-}
-
-// A real process is named after its program's file, whole where the kernel's short name
-// stops at 15 bytes, and again after it execs another program; its path is its exe link.
-TEST(ProcSystemLive, NamesProcessesAfterTheirProgramsFileAcrossAnExec) {
-  const fs::path dir = fs::temp_directory_path() / ("names-" + std::to_string(::getpid()));
-  fs::create_directories(dir);
-  const fs::path shell = dir / "a-shell-with-a-long-name", sleeper = dir / "another-long-named-sleeper";
-  fs::copy_file("/bin/sh", shell, fs::copy_options::overwrite_existing);
-  fs::copy_file("/bin/sleep", sleeper, fs::copy_options::overwrite_existing);
-  Pipe go;
-  Child child([&] {
-    ::dup2(go.fd[0], 0);
-    ::execl(shell.c_str(), "sh", "-c", ("read x; exec " + sleeper.string() + " 30").c_str(), nullptr);
-    return 127;
-  });
-  const std::string link = "/proc/" + std::to_string(child.pid) + "/exe";
-  const auto runs = [&](const fs::path& program) {
-    for (int i = 0; i < 500 && fs::read_symlink(link) != program; ++i) ::usleep(2000);
-    return fs::read_symlink(link) == program;
-  };
-  ProcSystem system;
-  std::vector<ProcessSample> samples;
-  const auto listed = [&] {
-    system.readSnapshot(samples);
-    const auto it = std::ranges::find(samples, static_cast<std::uint32_t>(child.pid), &ProcessSample::pid);
-    return it == samples.end() ? std::tuple(std::string("(none)"), 99u, std::string())
-                               : std::tuple(toUtf8(it->name), it->imageGeneration, toUtf8(system.imagePath(it->pid)));
-  };
-  ASSERT_TRUE(runs(shell));
-  EXPECT_EQ(listed(), std::tuple(shell.filename().string(), 0u, shell.string()));
-  go.post('\n');
-  ASSERT_TRUE(runs(sleeper));
-  std::ifstream comm("/proc/" + std::to_string(child.pid) + "/comm");
-  std::string shortName;
-  std::getline(comm, shortName);
-  EXPECT_EQ(shortName, "another-long-na");
-  for (int i = 0; i < 8; ++i) listed();  // the exec shows at the next stat read
-  EXPECT_EQ(listed(), std::tuple(sleeper.filename().string(), 1u, sleeper.string()));
-  fs::remove_all(dir);
 }
 
 // While no pid is handed out /proc is not listed again: a process begun since the last
